@@ -1,0 +1,105 @@
+#include "process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace ticklow::testing {
+namespace {
+
+[[noreturn]] void ChildFail(char const* what) {
+  std::perror(what);
+  _exit(127);
+}
+
+void StartChild(std::vector<std::string> const& argv, RunOptions const& options, int outPipe,
+                int errPipe) {
+  if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
+    ChildFail("chdir");
+  }
+  int out = outPipe;
+  if (!options.stdoutPath.empty()) {
+    out = open(options.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0) {
+      ChildFail("open");
+    }
+  }
+  if (options.fileSizeLimit >= 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit const limit{static_cast<rlim_t>(options.fileSizeLimit),
+                       static_cast<rlim_t>(options.fileSizeLimit)};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  int const devNull = open("/dev/null", O_RDONLY);
+  dup2(devNull, STDIN_FILENO);
+  dup2(out, STDOUT_FILENO);
+  dup2(errPipe, STDERR_FILENO);
+  std::vector<char*> args;
+  for (std::string const& arg : argv) {
+    args.push_back(const_cast<char*>(arg.c_str()));
+  }
+  args.push_back(nullptr);
+  execvp(args[0], args.data());
+  ChildFail(args[0]);
+}
+
+// Reads both pipes to their ends together, so that neither can fill and block
+// the child.
+void Drain(int outFd, int errFd, RunResult& result) {
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      continue;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) {
+        continue;
+      }
+      char chunk[4096];
+      ssize_t const count = read(fds[i].fd, chunk, sizeof chunk);
+      if (count > 0) {
+        sinks[i]->append(chunk, static_cast<std::size_t>(count));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+RunResult RunProcess(std::vector<std::string> const& argv, RunOptions const& options) {
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+    std::abort();
+  }
+  pid_t const child = fork();
+  if (child == 0) {
+    StartChild(argv, options, outPipe[1], errPipe[1]);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  RunResult result;
+  Drain(outPipe[0], errPipe[0], result);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFEXITED(status)) {
+    result.exitCode = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.termSignal = WTERMSIG(status);
+  }
+  return result;
+}
+
+}  // namespace ticklow::testing
