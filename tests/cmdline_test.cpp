@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -58,12 +59,9 @@ constexpr ParseCase PARSE_CASES[] = {
 };
 
 constexpr bool AllParseCasesHold() {
-  for (ParseCase const& parseCase : PARSE_CASES) {
-    if (ParseBitCount(parseCase.argument) != parseCase.code) {
-      return false;
-    }
-  }
-  return true;
+  return std::ranges::all_of(PARSE_CASES, [](ParseCase const& parseCase) {
+    return ParseBitCount(parseCase.argument) == parseCase.code;
+  });
 }
 static_assert(AllParseCasesHold());
 
@@ -126,16 +124,16 @@ constexpr SkipCase SKIP_CASES[] = {
     {"ticklow\t31", 10},  // a tab does not end the name
     {" 31", 1},           // a leading space ends an empty name
     {"\t31", 3},
-    {"\"C:\\Program Files\\ticklow.exe\" 31", 31},
-    {"\"C:\\Program Files\\ticklow.exe\"31", 32},  // glued on: all name
-    {"\"a b\"\t31", 8},                            // a tab after a closing mark does not end it
-    {"\"\"ticklow 7", 10},                         // a doubled mark changes nothing
-    {"tick\"low 5", 10},                           // a mark mid-name opens quotes...
-    {"tick\"low\" 5", 10},                         // ...and a later one closes them
-    {"a\" b 5", 6},                                // opened before a space, never closed
-    {"\"a b\"\" 5\"", 9},                          // a doubled mark inside quotes keeps them open
-    {"\"a b\"\"\" 5", 8},                          // doubled, then closed
-    {"ticklow\"", 8},                              // a lone mark at the very end
+    {R"("C:\Program Files\ticklow.exe" 31)", 31},
+    {R"("C:\Program Files\ticklow.exe"31)", 32},  // glued on: all name
+    {"\"a b\"\t31", 8},                           // a tab after a closing mark does not end it
+    {"\"\"ticklow 7", 10},                        // a doubled mark changes nothing
+    {"tick\"low 5", 10},                          // a mark mid-name opens quotes...
+    {"tick\"low\" 5", 10},                        // ...and a later one closes them
+    {"a\" b 5", 6},                               // opened before a space, never closed
+    {R"("a b"" 5")", 9},                          // a doubled mark inside quotes keeps them open
+    {R"("a b""" 5)", 8},                          // doubled, then closed
+    {"ticklow\"", 8},                             // a lone mark at the very end
     {"\"", 1},
     {"\"\"", 2},
     {"\"\" 3", 3},
@@ -143,12 +141,9 @@ constexpr SkipCase SKIP_CASES[] = {
 };
 
 constexpr bool AllSkipCasesHold() {
-  for (SkipCase const& skipCase : SKIP_CASES) {
-    if (SkipOffset(skipCase.line) != skipCase.offset) {
-      return false;
-    }
-  }
-  return true;
+  return std::ranges::all_of(SKIP_CASES, [](SkipCase const& skipCase) {
+    return SkipOffset(skipCase.line) == skipCase.offset;
+  });
 }
 static_assert(AllSkipCasesHold());
 
@@ -168,13 +163,13 @@ constexpr LineCase LINE_CASES[] = {
     {"ticklow", NO_ARGUMENT},
     {"ticklow ", NO_ARGUMENT},
     {"ticklow \t 12", 12},
-    {"\"C:\\Program Files\\ticklow.exe\" 31", 31},
-    {"\"C:\\Program Files\\ticklow.exe\"31", NO_ARGUMENT},
+    {R"("C:\Program Files\ticklow.exe" 31)", 31},
+    {R"("C:\Program Files\ticklow.exe"31)", NO_ARGUMENT},
     {"ticklow\t31", NO_ARGUMENT},
     {" 31", 31},
     {"\"\"ticklow 7", 7},
     {"a\" b 5", NO_ARGUMENT},
-    {"\"a b\"\" 5", NO_ARGUMENT},
+    {R"("a b"" 5)", NO_ARGUMENT},
     {"ticklow\"", NO_ARGUMENT},
     {"ticklow 31 65", 31},
     {"ticklow \"31\"", BAD_ARGUMENT},
@@ -182,12 +177,9 @@ constexpr LineCase LINE_CASES[] = {
 };
 
 constexpr bool AllLineCasesHold() {
-  for (LineCase const& lineCase : LINE_CASES) {
-    if (ReadLine(lineCase.line) != lineCase.code) {
-      return false;
-    }
-  }
-  return true;
+  return std::ranges::all_of(LINE_CASES, [](LineCase const& lineCase) {
+    return ReadLine(lineCase.line) == lineCase.code;
+  });
 }
 static_assert(AllLineCasesHold());
 

@@ -20,6 +20,7 @@ struct Built {
 
 Built Build(std::vector<std::string> const& arguments) {
   std::vector<char const*> argv;
+  argv.reserve(arguments.size() + 1);
   for (std::string const& argument : arguments) {
     argv.push_back(argument.c_str());
   }
@@ -41,16 +42,16 @@ TEST(CommandLine, QuotesLikeWindowsAndStopsAfterTheFirstArgument) {
       {{"ticklow", "31", "x", "y"}, "ticklow 31 "},  // nothing behind the first is read
       {{"/opt/my tools/ticklow", "31"}, "\"/opt/my tools/ticklow\" 31"},
       {{"tab\tname", "1"}, "\"tab\tname\" 1"},
-      {{"say\"what", "1"}, "\"say\"\"what\" 1"},
+      {{R"(say"what)", "1"}, R"("say""what" 1)"},
       {{"", "5"}, "\"\" 5"},
       {{"ticklow", ""}, "ticklow \"\""},
       {{"ticklow", "3 1"}, "ticklow \"3 1\""},
       {{"ticklow", "\t"}, "ticklow \"\t\""},
-      {{"ticklow", "\"5\""}, "ticklow \"\\\"5\\\"\""},
-      {{"ticklow", "a\\\"b"}, "ticklow \"a\\\\\\\"b\""},
-      {{"ticklow", "a b\\"}, "ticklow \"a b\\\\\""},
-      {{"ticklow", "a\\b"}, "ticklow a\\b"},
-      {{"ticklow", "\\\\x y"}, "ticklow \"\\\\x y\""}};
+      {{"ticklow", R"("5")"}, R"(ticklow "\"5\"")"},
+      {{"ticklow", R"(a\"b)"}, R"(ticklow "a\\\"b")"},
+      {{"ticklow", R"(a b\)"}, R"(ticklow "a b\\")"},
+      {{"ticklow", R"(a\b)"}, R"(ticklow a\b)"},
+      {{"ticklow", R"(\\x y)"}, R"(ticklow "\\x y")"}};
   for (QuotingCase const& quotingCase : cases) {
     Built const built = Build(quotingCase.argv);
     EXPECT_TRUE(built.fits);

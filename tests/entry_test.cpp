@@ -34,7 +34,7 @@ constexpr EntryCase ENTRY_CASES[] = {
     {"ticklow 1", Output::Counter, 1},
     {"ticklow 31", Output::Counter, 31},
     {"ticklow 32 extra", Output::Counter, 32},
-    {"\"C:\\Program Files\\ticklow.exe\" 33", Output::Counter, 33},
+    {R"("C:\Program Files\ticklow.exe" 33)", Output::Counter, 33},
     {"ticklow 064", Output::Counter, 64},
 };
 

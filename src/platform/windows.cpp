@@ -4,7 +4,7 @@
 #include "app/entry.hpp"
 
 extern "C" {
-__declspec(dllimport) [[noreturn]] void __stdcall ExitProcess(unsigned int exitCode);
+[[noreturn]] __declspec(dllimport) void __stdcall ExitProcess(unsigned int exitCode);
 
 // Returning from here would end only this thread, and the exit status would
 // wait on any worker threads the loader started; ExitProcess ends them all.

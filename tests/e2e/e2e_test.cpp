@@ -49,7 +49,7 @@ std::uint64_t ReadCounterNow() {
 }
 
 fs::path MakeTempDirectory(std::string const& name) {
-  fs::path const directory = fs::path{::testing::TempDir()} / ("ticklow e2e " + name);
+  fs::path directory = fs::path{::testing::TempDir()} / ("ticklow e2e " + name);
   fs::remove_all(directory);
   fs::create_directories(directory);
   return directory;
@@ -57,8 +57,9 @@ fs::path MakeTempDirectory(std::string const& name) {
 
 class EndToEnd : public ::testing::TestWithParam<Target> {
  protected:
-  RunResult RunTool(std::vector<std::string> const& arguments, RunOptions const& options = {},
-                    std::string const& executable = "") const {
+  [[nodiscard]] static RunResult RunTool(std::vector<std::string> const& arguments,
+                                         RunOptions const& options = {},
+                                         std::string const& executable = "") {
     std::vector<std::string> argv = GetParam().launcher;
     argv.emplace_back(executable.empty() ? GetParam().executable : executable);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -66,8 +67,8 @@ class EndToEnd : public ::testing::TestWithParam<Target> {
   }
 
   // A copy of the executable under another name, for runs that care where it lives.
-  fs::path CopyInto(fs::path const& directory) const {
-    fs::path const copy = directory / fs::path{GetParam().executable}.filename();
+  static fs::path CopyInto(fs::path const& directory) {
+    fs::path copy = directory / fs::path{GetParam().executable}.filename();
     fs::copy_file(GetParam().executable, copy, fs::copy_options::overwrite_existing);
     return copy;
   }

@@ -25,7 +25,8 @@ void StartChild(std::vector<std::string> const& argv, RunOptions const& options,
   }
   int out = outPipe;
   if (!options.stdoutPath.empty()) {
-    out = open(options.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    out = open(options.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,  // NOLINT(*-vararg)
+               0644);
     if (out < 0) {
       ChildFail("open");
     }
@@ -36,13 +37,16 @@ void StartChild(std::vector<std::string> const& argv, RunOptions const& options,
                        static_cast<rlim_t>(options.fileSizeLimit)};
     setrlimit(RLIMIT_FSIZE, &limit);
   }
-  int const devNull = open("/dev/null", O_RDONLY);
+  int const devNull = open("/dev/null", O_RDONLY);  // NOLINT(*-vararg)
   dup2(devNull, STDIN_FILENO);
   dup2(out, STDOUT_FILENO);
   dup2(errPipe, STDERR_FILENO);
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (std::string const& arg : argv) {
-    args.push_back(const_cast<char*>(arg.c_str()));
+    // execvp takes char* for historical reasons and does not write through it.
+    args.push_back(
+        const_cast<char*>(arg.c_str()));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
   }
   args.push_back(nullptr);
   execvp(args[0], args.data());
