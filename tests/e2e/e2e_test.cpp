@@ -139,6 +139,7 @@ TEST_P(EndToEnd, SixtyFourBitsAreTheCounterBetweenTwoReadings) {
   EXPECT_LE(before, value);
   EXPECT_LE(value, after);
   EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "");
 }
 
 TEST_P(EndToEnd, RunsFromAPathWithASpace) {
@@ -149,6 +150,7 @@ TEST_P(EndToEnd, RunsFromAPathWithASpace) {
   RunResult const usage = RunTool({}, {}, copy.string());
   EXPECT_EQ(usage.out, EXPECTED_USAGE);
   EXPECT_EQ(usage.exitCode, 1);
+  EXPECT_EQ(counted.err + usage.err, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Executables, EndToEnd, ::testing::ValuesIn(Targets()), TargetName);
@@ -189,6 +191,7 @@ TEST(HostEndToEnd, AShortWriteIsAFailure) {
   RunResult const result = RunHost({"x"}, options);
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.termSignal, 0);
+  EXPECT_EQ(result.err, "");
   EXPECT_EQ(fs::file_size(file), 5U);
 }
 
@@ -196,6 +199,7 @@ TEST(HostEndToEnd, ACommandLineOverTheWindowsLimitIsABadArgument) {
   RunResult const result = RunHost({std::string(40'000, '0') + "31"});
   EXPECT_EQ(result.out, EXPECTED_BAD_ARGUMENT);
   EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "");
 }
 
 }  // namespace
