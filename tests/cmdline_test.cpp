@@ -17,12 +17,28 @@ constexpr std::ptrdiff_t SkipOffset(char const* line) { return SkipProgramName(l
 
 constexpr std::uint32_t ReadLine(char const* line) { return ParseBitCount(SkipProgramName(line)); }
 
-struct ParseCase {
-  char const* argument;
-  std::uint32_t code;
+// A table row: a text and what reading it must give. Every table is checked
+// twice: at compile time, and at run time on the target's own code paths.
+template <class Result>
+struct Row {
+  char const* text;
+  Result expected;
 };
 
-constexpr ParseCase PARSE_CASES[] = {
+template <class Result, std::size_t N, class Read>
+constexpr bool AllRowsHold(Row<Result> const (&rows)[N], Read read) {
+  return std::ranges::all_of(
+      rows, [read](Row<Result> const& row) { return read(row.text) == row.expected; });
+}
+
+template <class Result, std::size_t N, class Read>
+void ExpectAllRows(Row<Result> const (&rows)[N], Read read) {
+  for (Row<Result> const& row : rows) {
+    EXPECT_EQ(read(row.text), row.expected) << ::testing::PrintToString(std::string{row.text});
+  }
+}
+
+constexpr Row<std::uint32_t> PARSE_CASES[] = {
     {"", NO_ARGUMENT},
     {"0", 0},
     {"1", 1},
@@ -58,18 +74,10 @@ constexpr ParseCase PARSE_CASES[] = {
     {" 5", NO_ARGUMENT},
 };
 
-constexpr bool AllParseCasesHold() {
-  return std::ranges::all_of(PARSE_CASES, [](ParseCase const& parseCase) {
-    return ParseBitCount(parseCase.argument) == parseCase.code;
-  });
-}
-static_assert(AllParseCasesHold());
+static_assert(AllRowsHold(PARSE_CASES, ParseBitCount));
 
 TEST(ParseBitCount, GivesTheCodeOfEachArgumentInTheTable) {
-  for (ParseCase const& parseCase : PARSE_CASES) {
-    EXPECT_EQ(ParseBitCount(parseCase.argument), parseCase.code)
-        << ::testing::PrintToString(std::string{parseCase.argument});
-  }
+  ExpectAllRows(PARSE_CASES, ParseBitCount);
 }
 
 TEST(ParseBitCount, AcceptsEveryCountWithAndWithoutLeadingZeros) {
@@ -111,12 +119,8 @@ TEST(ParseBitCount, LongDigitStringsNeitherOverflowNorWrap) {
   EXPECT_EQ(ParseBitCount("4294967360"), BAD_ARGUMENT);
 }
 
-struct SkipCase {
-  char const* line;
-  std::ptrdiff_t offset;  // where the argument starts
-};
-
-constexpr SkipCase SKIP_CASES[] = {
+// Where the argument starts.
+constexpr Row<std::ptrdiff_t> SKIP_CASES[] = {
     {"", 0},
     {"ticklow", 7},
     {"ticklow 31", 8},
@@ -140,26 +144,13 @@ constexpr SkipCase SKIP_CASES[] = {
     {"\" 3", 3},
 };
 
-constexpr bool AllSkipCasesHold() {
-  return std::ranges::all_of(SKIP_CASES, [](SkipCase const& skipCase) {
-    return SkipOffset(skipCase.line) == skipCase.offset;
-  });
-}
-static_assert(AllSkipCasesHold());
+static_assert(AllRowsHold(SKIP_CASES, SkipOffset));
 
 TEST(SkipProgramName, StopsWhereTheArgumentStartsInEachLineOfTheTable) {
-  for (SkipCase const& skipCase : SKIP_CASES) {
-    EXPECT_EQ(SkipOffset(skipCase.line), skipCase.offset)
-        << ::testing::PrintToString(std::string{skipCase.line});
-  }
+  ExpectAllRows(SKIP_CASES, SkipOffset);
 }
 
-struct LineCase {
-  char const* line;
-  std::uint32_t code;
-};
-
-constexpr LineCase LINE_CASES[] = {
+constexpr Row<std::uint32_t> LINE_CASES[] = {
     {"ticklow", NO_ARGUMENT},
     {"ticklow ", NO_ARGUMENT},
     {"ticklow \t 12", 12},
@@ -176,18 +167,10 @@ constexpr LineCase LINE_CASES[] = {
     {"ticklow 65", BAD_ARGUMENT},
 };
 
-constexpr bool AllLineCasesHold() {
-  return std::ranges::all_of(LINE_CASES, [](LineCase const& lineCase) {
-    return ReadLine(lineCase.line) == lineCase.code;
-  });
-}
-static_assert(AllLineCasesHold());
+static_assert(AllRowsHold(LINE_CASES, ReadLine));
 
 TEST(ArgumentReading, GivesTheCodeOfTheFirstArgumentOfEachLineInTheTable) {
-  for (LineCase const& lineCase : LINE_CASES) {
-    EXPECT_EQ(ReadLine(lineCase.line), lineCase.code)
-        << ::testing::PrintToString(std::string{lineCase.line});
-  }
+  ExpectAllRows(LINE_CASES, ReadLine);
 }
 
 }  // namespace
