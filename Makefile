@@ -1,7 +1,7 @@
 # The README's commands. CMake presets do the real work.
 JOBS ?= $(shell nproc)
 
-.PHONY: run build build-host build-win32 test clean
+.PHONY: run build build-host build-win32 build-sanitize test fuzz clean
 
 run:
 	scripts/install-deps host
@@ -10,7 +10,7 @@ run:
 	@# The tool exits with 1 once its output is written, 0 if the write failed.
 	build/host/ticklow 31; [ $$? -eq 1 ]
 
-build: build-win32 build-host
+build: build-win32 build-host build-sanitize
 
 build-host:
 	cmake --preset host
@@ -20,6 +20,12 @@ build-win32:
 	cmake --preset win32
 	cmake --build --preset win32 -j $(JOBS)
 
+# The host tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and the fuzzer, built with clang.
+build-sanitize:
+	cmake --preset sanitize
+	cmake --build --preset sanitize -j $(JOBS)
+
 # The host tree's end-to-end tests drive build/win32/ticklow.exe too, so the
 # Windows build comes first.
 test:
@@ -27,6 +33,16 @@ test:
 	$(MAKE) build
 	ctest --preset win32 -j $(JOBS)
 	ctest --preset host -j $(JOBS)
+	ctest --preset sanitize -j $(JOBS)
+
+# Fuzzes argument reading and the counter line for FUZZ_SECONDS, from the
+# corpus in tests/fuzz/corpus; what breaks an invariant is added to it.
+FUZZ_SECONDS ?= 60
+fuzz:
+	scripts/install-deps sanitize
+	cmake --preset sanitize
+	cmake --build --preset sanitize --target ticklow_fuzz -j $(JOBS)
+	scripts/fuzz build/sanitize/tests/ticklow_fuzz $(FUZZ_SECONDS) build/sanitize/fuzz
 
 clean:
 	rm -rf build
