@@ -18,19 +18,41 @@ namespace {
   _exit(127);
 }
 
+// The descriptor that becomes the child's standard output; -1 for none.
+int OutputDescriptor(RunOptions const& options, int outPipe) {
+  switch (options.output) {
+    case Output::Captured:
+      return outPipe;
+    case Output::File: {
+      int const file = open(options.stdoutPath.c_str(),  // NOLINT(*-vararg)
+                            O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (file < 0) {
+        ChildFail("open");
+      }
+      return file;
+    }
+    case Output::Closed:
+      return -1;
+    case Output::ReaderGone: {
+      int ends[2];
+      if (pipe(ends) != 0) {
+        ChildFail("pipe");
+      }
+      close(ends[0]);
+      // The tool must survive this on its own, not by a disposition inherited from the test.
+      std::signal(SIGPIPE, SIG_DFL);
+      return ends[1];
+    }
+  }
+  return outPipe;
+}
+
 void StartChild(std::vector<std::string> const& argv, RunOptions const& options, int outPipe,
                 int errPipe) {
   if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
     ChildFail("chdir");
   }
-  int out = outPipe;
-  if (!options.stdoutPath.empty()) {
-    out = open(options.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,  // NOLINT(*-vararg)
-               0644);
-    if (out < 0) {
-      ChildFail("open");
-    }
-  }
+  int const out = OutputDescriptor(options, outPipe);
   if (options.fileSizeLimit >= 0) {
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit const limit{static_cast<rlim_t>(options.fileSizeLimit),
@@ -39,7 +61,11 @@ void StartChild(std::vector<std::string> const& argv, RunOptions const& options,
   }
   int const devNull = open("/dev/null", O_RDONLY);  // NOLINT(*-vararg)
   dup2(devNull, STDIN_FILENO);
-  dup2(out, STDOUT_FILENO);
+  if (out < 0) {
+    close(STDOUT_FILENO);
+  } else {
+    dup2(out, STDOUT_FILENO);
+  }
   dup2(errPipe, STDERR_FILENO);
   std::vector<char*> args;
   args.reserve(argv.size() + 1);

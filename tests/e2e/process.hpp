@@ -8,10 +8,19 @@
 
 namespace ticklow::testing {
 
+// Where the child's standard output goes.
+enum class Output {
+  Captured,    // a pipe that is read to its end
+  File,        // the file at RunOptions::stdoutPath
+  Closed,      // no descriptor at all
+  ReaderGone,  // a pipe whose reading end is already closed, with SIGPIPE at its default
+};
+
 struct RunOptions {
   std::string workingDirectory;  // empty: the test's own
-  std::string stdoutPath;        // empty: a pipe that is captured
-  long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; -1: none
+  Output output = Output::Captured;
+  std::string stdoutPath;   // for Output::File
+  long fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; -1: none
 };
 
 struct RunResult {

@@ -1,0 +1,205 @@
+// The executables in bad surroundings and under bad input: output that cannot
+// be written, command lines no ordinary launch produces, very long and
+// non-ASCII arguments, and many runs in a row.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "e2e/targets.hpp"
+#include "expected_output.hpp"
+#include "platform/command_line.hpp"
+
+namespace ticklow::testing {
+namespace {
+
+class FaultRun : public EndToEnd {};
+
+// However the write fails: exit status 0, nothing on standard error, and no
+// death by signal, whichever output was chosen.
+TEST_P(FaultRun, AnUnwritableOutputEndsTheRunWithZero) {
+  struct Surrounding {
+    char const* name;
+    Output output;
+    char const* path;
+  };
+  for (Surrounding const& surrounding : {Surrounding{"closed", Output::Closed, ""},
+                                         Surrounding{"/dev/full", Output::File, "/dev/full"},
+                                         Surrounding{"reader gone", Output::ReaderGone, ""}}) {
+    for (std::vector<std::string> const& arguments :
+         {std::vector<std::string>{"31"}, std::vector<std::string>{},
+          std::vector<std::string>{"x"}}) {
+      SCOPED_TRACE(std::string{surrounding.name} + " " + ::testing::PrintToString(arguments));
+      RunOptions options;
+      options.output = surrounding.output;
+      options.stdoutPath = surrounding.path;
+      RunResult const result = RunTool(arguments, options);
+      EXPECT_EQ(result.exitCode, 0);
+      EXPECT_EQ(result.termSignal, 0);
+      EXPECT_EQ(result.err, "");
+    }
+  }
+}
+
+TEST_P(FaultRun, VeryLongNumbersAreReadToTheirEnd) {
+  RunResult const padded = RunTool({std::string(1'000, '0') + "64"});
+  EXPECT_TRUE(IsCounterLine(padded.out, 64));
+  // Far past any 32-bit value, yet it fits a Windows command line.
+  RunResult const huge = RunTool({"1" + std::string(29'999, '0')});
+  EXPECT_EQ(huge.out, EXPECTED_BAD_ARGUMENT);
+  EXPECT_EQ(padded.exitCode + huge.exitCode, 2);
+  EXPECT_EQ(padded.err + huge.err, "");
+}
+
+bool CounterIsInvariant() {
+  std::ifstream cpuinfo{"/proc/cpuinfo"};
+  std::string line;
+  while (std::getline(cpuinfo, line)) {
+    if (line.starts_with("flags") && (line + " ").find(" constant_tsc ") != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string LineInHex(std::string_view line) {
+  std::ostringstream hex;
+  for (char const c : line) {
+    hex << std::hex << std::setw(2) << std::setfill('0')
+        << static_cast<unsigned>(static_cast<unsigned char>(c));
+  }
+  return hex.str();
+}
+
+// ticklow.exe started by our launcher with this exact line and output handle.
+RunResult Launch(std::string_view line, char const* output = "inherit", int runs = 1) {
+  return RunProcess({TICKLOW_WINE, TICKLOW_WIN32_LAUNCHER, TICKLOW_WIN32_EXE, output,
+                     std::to_string(runs), LineInHex(line)});
+}
+
+// The output of this many runs in a row with n = 64.
+std::string RunsInARow(Target const& target, int runs) {
+  if (!target.launcher.empty()) {
+    RunResult const result = Launch("ticklow 64", "inherit", runs);
+    EXPECT_EQ(result.exitCode, 1);
+    return result.out;
+  }
+  std::string out;
+  for (int run = 0; run < runs; ++run) {
+    out += RunProcess({target.executable, "64"}).out;
+  }
+  return out;
+}
+
+TEST_P(FaultRun, TwoThousandRunsInARowGiveIncreasingValues) {
+  if (!CounterIsInvariant()) {
+    GTEST_SKIP() << "the processor does not report constant_tsc, so values may go back";
+  }
+  constexpr int RUNS = 2'000;
+  std::istringstream lines{RunsInARow(GetParam(), RUNS)};
+  std::uint64_t previous = 0;
+  int seen = 0;
+  for (std::string line; std::getline(lines, line); ++seen) {
+    std::uint64_t value = 0;
+    ASSERT_TRUE(IsCounterLine(line + "\n", 64, &value)) << "run " << seen;
+    ASSERT_LT(previous, value) << "run " << seen;
+    previous = value;
+  }
+  EXPECT_EQ(seen, RUNS);
+}
+
+INSTANTIATE_TEST_SUITE_P(Executables, FaultRun, ::testing::ValuesIn(Targets()), TargetName);
+
+struct RawLine {
+  std::string_view line;
+  std::string_view expected;  // empty: a counter line
+  unsigned bits;
+};
+
+// Every program-name case of the quoting rule, and bytes that are neither
+// blanks nor digits, exactly as the process receives them.
+constexpr RawLine RAW_LINES[] = {
+    {R"("C:\Program Files\ticklow\ticklow.exe" 31)", "", 31},
+    {R"("ticklow"31)", EXPECTED_USAGE, 0},
+    {"ticklow\t31", EXPECTED_USAGE, 0},
+    {" 31", "", 31},
+    {" \t 12", "", 12},
+    {"ticklow \t \t12", "", 12},
+    {R"(""ticklow 7)", "", 7},
+    {R"(tick""low 12)", "", 12},
+    {R"("tick""low" 5)", "", 5},
+    {R"("ticklow"" 5)", EXPECTED_USAGE, 0},
+    {R"(tick"low 5)", EXPECTED_USAGE, 0},
+    {R"(ticklow")", EXPECTED_USAGE, 0},
+    {R"(ticklow ")", EXPECTED_BAD_ARGUMENT, 0},
+    {R"(ticklow 31")", EXPECTED_BAD_ARGUMENT, 0},
+    {R"(ticklow "31")", EXPECTED_BAD_ARGUMENT, 0},
+    {"ticklow 31\r", EXPECTED_BAD_ARGUMENT, 0},
+    {"ticklow 31,", EXPECTED_BAD_ARGUMENT, 0},
+    {"ticklow \xB3", EXPECTED_BAD_ARGUMENT, 0},
+    {"ticklow 3\xB1", EXPECTED_BAD_ARGUMENT, 0},
+    {"ticklow 6\x80", EXPECTED_BAD_ARGUMENT, 0},
+    {"ticklow \xA0\x33\x31", EXPECTED_BAD_ARGUMENT, 0},
+    {"ticklow \xFF\xFF", EXPECTED_BAD_ARGUMENT, 0},
+};
+
+class LaunchedRun : public EndToEnd {};
+
+TEST_P(LaunchedRun, ExactCommandLinesAreReadByTheToolsOwnRule) {
+  for (RawLine const& raw : RAW_LINES) {
+    SCOPED_TRACE(::testing::PrintToString(std::string{raw.line}));
+    RunResult const result = Launch(raw.line);
+    if (raw.expected.empty()) {
+      EXPECT_TRUE(IsCounterLine(result.out, raw.bits));
+    } else {
+      EXPECT_EQ(result.out, raw.expected);
+    }
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST_P(LaunchedRun, AStandardOutputHandleThatNamesNothingEndsTheRunWithZero) {
+  for (char const* output : {"null", "invalid"}) {
+    RunResult const result = Launch("ticklow 31", output);
+    EXPECT_EQ(result.exitCode, 0) << output;
+    EXPECT_EQ(result.out + result.err, "") << output;
+  }
+}
+
+// A build without a Windows executable has no cases here.
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(LaunchedRun);
+INSTANTIATE_TEST_SUITE_P(Executables, LaunchedRun, ::testing::ValuesIn(WindowsTargets()),
+                         TargetName);
+
+// The POSIX layer lays the line out in Windows' 32,768 bytes: the longest line
+// that fits is read as given, one byte more gives the bad-argument output.
+TEST(HostFaultRun, TheCommandLineLimitFallsExactlyAtTheWindowsOne) {
+  std::string const name = TICKLOW_HOST_EXE;
+  ASSERT_EQ(name.find_first_of(" \t\""), std::string::npos) << "the sums below assume a plain name";
+  std::size_t const longest = COMMAND_LINE_CAPACITY - 1 - name.size() - 1;
+  RunResult const fits = RunProcess({name, std::string(longest - 2, '0') + "64"});
+  EXPECT_TRUE(IsCounterLine(fits.out, 64));
+  RunResult const over = RunProcess({name, std::string(longest - 1, '0') + "64"});
+  EXPECT_EQ(over.out, EXPECTED_BAD_ARGUMENT);
+  EXPECT_EQ(fits.exitCode + over.exitCode, 2);
+}
+
+TEST(HostFaultRun, BytesAbove127AreNeverDigitsOrBlanks) {
+  // The last is a full-width 3 in UTF-8: three bytes, none of them a digit.
+  for (std::string_view const argument :
+       {"\xB3", "3\xB1", "6\x80", "\xA0\x33\x31", "\xFF\xFF", "\xEF\xBC\x93"}) {
+    RunResult const result = RunProcess({TICKLOW_HOST_EXE, std::string{argument}});
+    EXPECT_EQ(result.out, EXPECTED_BAD_ARGUMENT) << ::testing::PrintToString(argument);
+    EXPECT_EQ(result.exitCode, 1);
+  }
+}
+
+}  // namespace
+}  // namespace ticklow::testing
