@@ -12,6 +12,7 @@
 
 #include "counter/counter.hpp"
 #include "e2e/process.hpp"
+#include "expected_output.hpp"
 
 namespace ticklow::testing {
 
@@ -70,6 +71,18 @@ class EndToEnd : public ::testing::TestWithParam<Target> {
     return copy;
   }
 };
+
+// A run that wrote its output: exactly expected, or a counter line for bits
+// when expected is empty; exit status 1 and nothing on standard error.
+inline void ExpectWritten(RunResult const& result, std::string_view expected, unsigned bits) {
+  if (expected.empty()) {
+    EXPECT_TRUE(IsCounterLine(result.out, bits));
+  } else {
+    EXPECT_EQ(result.out, expected);
+  }
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "");
+}
 
 inline std::string TargetName(::testing::TestParamInfo<Target> const& info) {
   return info.param.name;
