@@ -1,16 +1,27 @@
-# Checks the shipped Windows executable itself: at most 4,096 bytes, and its
-# only imports the four KERNEL32 functions, so no C runtime DLL came along.
+# Checks the shipped Windows executable itself: at most 1,536 bytes (the
+# headers and two sections at the 512-byte file alignment), its only imports
+# the four KERNEL32 functions, so no C runtime DLL came along, and the header
+# bits it must keep: a console program, NX-compatible, large-address aware,
+# with no relocation section.
 #   cmake -DEXE=ticklow.exe -DOBJDUMP=i686-w64-mingw32-objdump -P check_image.cmake
 
 file(SIZE "${EXE}" size)
-if(size GREATER 4096)
-  message(FATAL_ERROR "${EXE} is ${size} bytes, more than 4096")
+if(size GREATER 1536)
+  message(FATAL_ERROR "${EXE} is ${size} bytes, more than 1536")
 endif()
 
 execute_process(COMMAND "${OBJDUMP}" -p "${EXE}" OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")
 endif()
+
+foreach(required "(Windows CUI)" "NX_COMPAT" "large address aware" "relocations stripped"
+                 "Entry 5 00000000 00000000 Base Relocation Directory")
+  string(FIND "${dump}" "${required}" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "${EXE} lacks the header mark: ${required}")
+  endif()
+endforeach()
 
 string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${dump}")
 if(NOT dlls STREQUAL "DLL Name: KERNEL32.dll")
