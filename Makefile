@@ -1,7 +1,7 @@
 # The README's commands. CMake presets do the real work.
 JOBS ?= $(shell nproc)
 
-.PHONY: run build build-host build-win32 build-sanitize test fuzz clean
+.PHONY: run build build-host build-posix build-win32 build-sanitize test fuzz clean
 
 run:
 	scripts/install-deps host
@@ -10,11 +10,16 @@ run:
 	@# The tool exits with 1 once its output is written, 0 if the write failed.
 	build/host/ticklow 31; [ $$? -eq 1 ]
 
-build: build-win32 build-host build-sanitize
+build: build-win32 build-host build-posix build-sanitize
 
 build-host:
 	cmake --preset host
 	cmake --build --preset host -j $(JOBS)
+
+# The tool on the C library, the build for every host but Linux x86-64.
+build-posix:
+	cmake --preset posix
+	cmake --build --preset posix -j $(JOBS)
 
 build-win32:
 	cmake --preset win32
@@ -33,6 +38,7 @@ test:
 	$(MAKE) build
 	ctest --preset win32 -j $(JOBS)
 	ctest --preset host -j $(JOBS)
+	ctest --preset posix -j $(JOBS)
 	ctest --preset sanitize -j $(JOBS)
 
 # Fuzzes argument reading and the counter line for FUZZ_SECONDS, from the
