@@ -20,16 +20,20 @@ target_link_libraries(ticklow PRIVATE ticklow_core)
 ticklow_warnings(ticklow)
 set_target_properties(ticklow PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
-if(TICKLOW_HOST_PLATFORM STREQUAL "linux_x86_64")
-  # Static, no loader, no C or C++ library, no libgcc: the linker fails if
-  # anything from them is needed. Nothing that would call into them is
-  # generated: no unwind tables, no stack protector, no loops turned into
-  # memset or memcpy calls.
-  target_compile_options(ticklow PRIVATE
+# Static, no loader, no C or C++ library, no libgcc: the linker fails if
+# anything from them is needed. Nothing that would call into them is
+# generated: no unwind tables, no stack protector, no loops turned into memset
+# or memcpy calls.
+function(ticklow_without_libc target)
+  target_compile_options(${target} PRIVATE
     -O2 -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
     -fno-stack-protector -fno-pie -fcf-protection=none -fno-tree-loop-distribute-patterns
     -ffunction-sections -fdata-sections)
-  target_link_options(ticklow PRIVATE
+  target_link_options(${target} PRIVATE
     -nostdlib -nostartfiles -static -no-pie -s
     LINKER:--gc-sections LINKER:--build-id=none LINKER:-z,noexecstack LINKER:-z,noseparate-code)
+endfunction()
+
+if(TICKLOW_HOST_PLATFORM STREQUAL "linux_x86_64")
+  ticklow_without_libc(ticklow)
 endif()

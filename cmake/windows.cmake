@@ -1,27 +1,32 @@
-# The shipped Windows executable: no C runtime, no C++ runtime, no libgcc.
-# The loader enters mainCRTStartup directly and the only imports are the four
-# KERNEL32 functions the code names. Linking without libgcc also proves that
-# no 64-bit division helper slipped in.
+# Windows executables with no C runtime, no C++ runtime and no libgcc: the
+# loader enters mainCRTStartup directly and the only imports are the KERNEL32
+# functions the code names. Linking without libgcc also proves that no 64-bit
+# division helper slipped in. Sized for bytes, not speed: a run is a few
+# hundred instructions either way. A fixed base needs no relocations; NX and
+# large-address awareness are header bits that cost nothing; the linker
+# script merges the sections.
+set(TICKLOW_WIN32_LAYOUT ${PROJECT_SOURCE_DIR}/cmake/ticklow-win32.ld)
+function(ticklow_crt_free target)
+  target_compile_options(${target} PRIVATE
+    -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-stack-protector
+    -fomit-frame-pointer -mpreferred-stack-boundary=2
+    -falign-functions=1 -falign-jumps=1 -falign-loops=1 -falign-labels=1
+    -ffunction-sections -fdata-sections)
+  target_link_options(${target} PRIVATE
+    -nostdlib -nostartfiles -s -T ${TICKLOW_WIN32_LAYOUT}
+    LINKER:--gc-sections LINKER:--subsystem,console LINKER:--entry,_mainCRTStartup
+    LINKER:--disable-dynamicbase LINKER:--disable-reloc-section
+    LINKER:--nxcompat LINKER:--large-address-aware LINKER:--no-insert-timestamp)
+  set_target_properties(${target} PROPERTIES LINK_DEPENDS ${TICKLOW_WIN32_LAYOUT})
+  target_link_libraries(${target} PRIVATE kernel32)
+endfunction()
+
+# The shipped executable.
 add_executable(ticklow_win32 ${TICKLOW_ENTRY_SOURCES} src/platform/windows.cpp)
 target_link_libraries(ticklow_win32 PRIVATE ticklow_core)
 ticklow_warnings(ticklow_win32)
 target_compile_definitions(ticklow_win32 PRIVATE TICKLOW_KERNEL32)
-# Sized for bytes, not speed: a run is a few hundred instructions either way.
-target_compile_options(ticklow_win32 PRIVATE
-  -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-stack-protector
-  -fomit-frame-pointer -mpreferred-stack-boundary=2
-  -falign-functions=1 -falign-jumps=1 -falign-loops=1 -falign-labels=1
-  -ffunction-sections -fdata-sections)
-# A fixed base needs no relocations; NX and large-address awareness are header
-# bits that cost nothing. The linker script merges the sections.
-set(TICKLOW_WIN32_LAYOUT ${PROJECT_SOURCE_DIR}/cmake/ticklow-win32.ld)
-target_link_options(ticklow_win32 PRIVATE
-  -nostdlib -nostartfiles -s -T ${TICKLOW_WIN32_LAYOUT}
-  LINKER:--gc-sections LINKER:--subsystem,console LINKER:--entry,_mainCRTStartup
-  LINKER:--disable-dynamicbase LINKER:--disable-reloc-section
-  LINKER:--nxcompat LINKER:--large-address-aware LINKER:--no-insert-timestamp)
-set_target_properties(ticklow_win32 PROPERTIES LINK_DEPENDS ${TICKLOW_WIN32_LAYOUT})
+ticklow_crt_free(ticklow_win32)
 set_target_properties(ticklow_win32 PROPERTIES
   OUTPUT_NAME ticklow
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_link_libraries(ticklow_win32 PRIVATE kernel32)
