@@ -1,7 +1,7 @@
 # The README's commands. CMake presets do the real work.
 JOBS ?= $(shell nproc)
 
-.PHONY: run build build-host build-posix build-win32 build-sanitize test fuzz clean
+.PHONY: run build build-host build-posix build-win32 build-sanitize test fuzz bench clean
 
 run:
 	scripts/install-deps host
@@ -49,6 +49,18 @@ fuzz:
 	cmake --preset sanitize
 	cmake --build --preset sanitize --target ticklow_fuzz -j $(JOBS)
 	scripts/fuzz build/sanitize/tests/ticklow_fuzz $(FUZZ_SECONDS) build/sanitize/fuzz
+
+# Measures the tool against /bin/true, date, its C-library build and a
+# do-nothing process, on Linux and under Wine; writes bench/results.md.
+bench:
+	scripts/install-deps bench
+	cmake --preset win32
+	cmake --build --preset win32 -j $(JOBS) --target ticklow_win32 floor_win32 ticklow_crt
+	cmake --preset host
+	cmake --build --preset host -j $(JOBS) --target ticklow floor_linux ticklow_micro_bench
+	cmake --preset posix
+	cmake --build --preset posix -j $(JOBS) --target ticklow
+	python3 bench/run.py
 
 clean:
 	rm -rf build
