@@ -15,7 +15,8 @@ if(NOT TICKLOW_HOST_PLATFORM)
 endif()
 message(STATUS "ticklow: host platform layer ${TICKLOW_HOST_PLATFORM}")
 
-add_executable(ticklow ${TICKLOW_ENTRY_SOURCES} src/platform/${TICKLOW_HOST_PLATFORM}.cpp)
+add_executable(ticklow ${TICKLOW_ENTRY_SOURCES} src/platform/descriptor_calls.cpp
+  src/platform/${TICKLOW_HOST_PLATFORM}.cpp)
 target_link_libraries(ticklow PRIVATE ticklow_core)
 ticklow_warnings(ticklow)
 set_target_properties(ticklow PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

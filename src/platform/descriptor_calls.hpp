@@ -1,8 +1,9 @@
 #pragma once
 
 // The three platform calls on file descriptors, shared by the layers for
-// POSIX hosts, with a C library or without one: each brings only its own way
-// to write, and gets the Windows contract the entry relies on.
+// POSIX hosts, with a C library or without one (descriptor_calls.cpp defines
+// them). Each layer brings only its own way to write, WriteDescriptor, and
+// lays the command line out once with LayOutCommandLine before the entry runs.
 
 #include <cstdint>
 
@@ -40,6 +41,13 @@ inline int DescriptorOf(HANDLE handle) {
 // when a signal interrupted it before anything was written (Linux's -EINTR),
 // or any other negative value for a failure.
 inline constexpr std::int64_t WRITE_INTERRUPTED = -4;
+
+// Supplied by each layer: one write system call, its result as above.
+std::int64_t WriteDescriptor(int descriptor, char const* bytes, DWORD length);
+
+// Rebuilds the command line Windows would have handed the program, for
+// GetCommandLineA to give out from then on.
+void LayOutCommandLine(int argc, char const* const* argv);
 
 // Like WriteFile on a synchronous handle, success only once every byte is
 // out. A short write (a file that hit its size limit, a full disk) is carried

@@ -7,8 +7,6 @@
 #include <cstdint>
 
 #include "app/entry.hpp"
-#include "app/platform_calls.hpp"
-#include "platform/command_line.hpp"
 #include "platform/descriptor_calls.hpp"
 
 namespace {
@@ -27,8 +25,6 @@ struct KernelSignalAction {
   unsigned long mask;
 };
 
-char processCommandLine[ticklow::COMMAND_LINE_CAPACITY];
-
 // The kernel returns a result or -errno in rax and clobbers rcx and r11.
 long SystemCall(long number, long first, long second = 0, long third = 0, long fourth = 0) {
   long result = 0;
@@ -37,10 +33,6 @@ long SystemCall(long number, long first, long second = 0, long third = 0, long f
                    : "a"(number), "D"(first), "S"(second), "d"(third), [fourth] "r"(fourth)
                    : "rcx", "r10", "r11", "memory");
   return result;
-}
-
-std::int64_t WriteDescriptor(int descriptor, char const* bytes, ticklow::DWORD length) {
-  return SystemCall(SYS_WRITE, descriptor, reinterpret_cast<long>(bytes), length);
 }
 
 // A reader that went away must be a failed write, not a death by signal.
@@ -52,23 +44,18 @@ void IgnoreBrokenPipe() {
 
 }  // namespace
 
-extern "C" {
-
-ticklow::HANDLE GetStdHandle(ticklow::DWORD which) { return ticklow::HandleFor(which); }
-
-char* GetCommandLineA() { return processCommandLine; }
-
-ticklow::BOOL WriteFile(ticklow::HANDLE file, void const* bytes, ticklow::DWORD length,
-                        ticklow::DWORD* written, void* /*overlapped*/) {
-  return ticklow::WriteAll(WriteDescriptor, file, bytes, length, written);
+std::int64_t ticklow::WriteDescriptor(int descriptor, char const* bytes, DWORD length) {
+  return SystemCall(SYS_WRITE, descriptor, reinterpret_cast<long>(bytes), length);
 }
+
+extern "C" {
 
 // Called by _start with the initial stack: argc, then the argument vector.
 [[noreturn]] void TicklowStart(long const* stack) {
   auto const argc = static_cast<int>(stack[0]);
   auto const* const argv = reinterpret_cast<char const* const*>(stack + 1);
   IgnoreBrokenPipe();
-  ticklow::BuildCommandLine(argc, argv, processCommandLine);
+  ticklow::LayOutCommandLine(argc, argv);
   SystemCall(SYS_EXIT_GROUP, ticklow::TicklowEntry());
   __builtin_unreachable();
 }
