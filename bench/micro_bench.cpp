@@ -31,41 +31,36 @@ void BM_BuildCounterLine(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildCounterLine);
 
-void BM_FormatDecimal(benchmark::State& state) {
-  std::uint64_t const value = ValueOf(state);
-  ticklow::LineBuffer buffer{};
-  for (auto _ : state) {
-    std::uint64_t input = value;
-    benchmark::DoNotOptimize(input);
-    ticklow::CounterValue const halves{static_cast<std::uint32_t>(input),
-                                       static_cast<std::uint32_t>(input >> 32)};
-    benchmark::DoNotOptimize(ticklow::FormatDecimal(halves, buffer.data() + ticklow::MAX_DIGITS));
-  }
-}
-BENCHMARK(BM_FormatDecimal)->DenseRange(0, 2);
-
-void BM_ToChars(benchmark::State& state) {
+// One conversion of each value into a buffer, by the given means.
+template <class Format>
+void BM_Format(benchmark::State& state, Format format) {
   std::uint64_t const value = ValueOf(state);
   std::array<char, 24> buffer{};
   for (auto _ : state) {
     std::uint64_t input = value;
     benchmark::DoNotOptimize(input);
-    benchmark::DoNotOptimize(std::to_chars(buffer.data(), buffer.data() + buffer.size(), input));
+    benchmark::DoNotOptimize(format(input, buffer));
   }
 }
-BENCHMARK(BM_ToChars)->DenseRange(0, 2);
 
-void BM_Snprintf(benchmark::State& state) {
-  std::uint64_t const value = ValueOf(state);
-  std::array<char, 24> buffer{};
-  for (auto _ : state) {
-    std::uint64_t input = value;
-    benchmark::DoNotOptimize(input);
-    benchmark::DoNotOptimize(std::snprintf(buffer.data(), buffer.size(), "%llu\r\n",
-                                           static_cast<unsigned long long>(input)));
-  }
+auto FormatDecimalInto(std::uint64_t value, std::array<char, 24>& buffer) {
+  ticklow::CounterValue const halves{static_cast<std::uint32_t>(value),
+                                     static_cast<std::uint32_t>(value >> 32)};
+  return ticklow::FormatDecimal(halves, buffer.data() + ticklow::MAX_DIGITS);
 }
-BENCHMARK(BM_Snprintf)->DenseRange(0, 2);
+
+auto ToCharsInto(std::uint64_t value, std::array<char, 24>& buffer) {
+  return std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+}
+
+auto SnprintfInto(std::uint64_t value, std::array<char, 24>& buffer) {
+  return std::snprintf(buffer.data(), buffer.size(), "%llu\r\n",
+                       static_cast<unsigned long long>(value));
+}
+
+BENCHMARK_CAPTURE(BM_Format, FormatDecimal, FormatDecimalInto)->DenseRange(0, 2);
+BENCHMARK_CAPTURE(BM_Format, ToChars, ToCharsInto)->DenseRange(0, 2);
+BENCHMARK_CAPTURE(BM_Format, Snprintf, SnprintfInto)->DenseRange(0, 2);
 
 constexpr std::array<char const*, 2> LINES{"ticklow 31",
                                            R"("C:\Program Files\ticklow\ticklow.exe" 64)"};

@@ -125,8 +125,9 @@ def micro_table():
     costs = micro_benchmarks()
     rows = ["| Operation (CPU time per call) | 1 digit | 10 digits | 20 digits |",
             "|---|---:|---:|---:|"]
-    for label, name in [("`FormatDecimal`", "BM_FormatDecimal"), ("`std::to_chars`", "BM_ToChars"),
-                        ("`snprintf`", "BM_Snprintf")]:
+    for label, name in [("`FormatDecimal`", "BM_Format/FormatDecimal"),
+                        ("`std::to_chars`", "BM_Format/ToChars"),
+                        ("`snprintf`", "BM_Format/Snprintf")]:
         cells = " | ".join(f"{costs[f'{name}/{i}']:.1f} ns" for i in range(3))
         rows.append(f"| {label} | {cells} |")
     rows += ["", "| Operation (CPU time per call) | |", "|---|---:|",
