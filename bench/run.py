@@ -11,9 +11,11 @@ import json
 import os
 import re
 import shlex
+import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WINE = "scripts/wine-run"
@@ -45,12 +47,12 @@ def run(argv, **options):
     return subprocess.run(argv, check=False, text=True, capture_output=True, **options)
 
 
-def hyperfine(commands, runs, warmup, env=None):
+def hyperfine(commands, runs, warmup):
     """Median, mean and fastest of each command's wall time, in milliseconds."""
     with tempfile.NamedTemporaryFile(suffix=".json") as export:
         argv = ["hyperfine", "-N", "-i", "--style", "none", "--runs", str(runs),
                 "--warmup", str(warmup), "--export-json", export.name]
-        result = run(argv + [shlex.join(command) for command in commands], env=env)
+        result = run(argv + [shlex.join(command) for command in commands])
         if result.returncode != 0:
             sys.exit("hyperfine failed:\n" + result.stderr)
         timings = json.load(open(export.name, encoding="utf-8"))["results"]
@@ -105,15 +107,31 @@ def linux_table():
     return rows, counts[1], calls[1]
 
 
+def interleaved(commands, rounds, env):
+    """Median, mean and fastest wall time of each command in milliseconds,
+    the commands taking turns round by round, so that a slow spell of the
+    machine falls on all of them alike."""
+    times = [[] for _ in commands]
+    for _ in range(rounds):
+        for index, command in enumerate(commands):
+            start = time.perf_counter()
+            subprocess.run(command, env=env, stdout=subprocess.DEVNULL, check=False)
+            times[index].append((time.perf_counter() - start) * 1e3)
+    return [(statistics.median(t), statistics.mean(t), min(t)) for t in times]
+
+
 def wine_table():
     # Wine itself, not our script around it, so that only Wine's start-up is
     # added to each run; the script brings up the prefix's server first.
     run([WINE, "cmd", "/c", "exit"])
     env = dict(os.environ, WINEPREFIX=os.path.join(ROOT, "build/win32/wineprefix"),
                WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    timings = hyperfine([["wine"] + command for _, command in WINDOWS], WINE_RUNS, 10, env)
+    commands = [["wine"] + command for _, command in WINDOWS]
+    interleaved(commands, 10, env)  # warm-up
+    timings = interleaved(commands, WINE_RUNS, env)
     floor = timings[0][0]
-    rows = [f"| Command (under Wine, {WINE_RUNS} runs each) | Median | × floor | Mean | Fastest |",
+    rows = [f"| Command (under Wine, {WINE_RUNS} runs each, taking turns) | Median | × floor | "
+            "Mean | Fastest |",
             "|---|---:|---:|---:|---:|"]
     for (label, _), (median, mean, fastest) in zip(WINDOWS, timings):
         rows.append(f"| {label} | {median:.1f} ms | {median / floor:.2f} | {mean:.1f} ms | "
@@ -161,7 +179,8 @@ def main():
     lines += ["", f"System calls of `build/host/ticklow 31`: {', '.join(tool_calls)}.", "",
               "## Whole process under Wine", "",
               "Wine's own start-up dominates every run, so the ratios are small and the "
-              "timings noisy: the median of many runs.", ""]
+              "timings noisy: the median of many runs, timed by this script with the three "
+              "programs taking turns.", ""]
     lines += wine_table()
     lines += ["", "## In-process (Google Benchmark)", ""] + micro_table()
     lines += ["", "## Sizes", ""] + size_table()
