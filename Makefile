@@ -1,7 +1,7 @@
 # The README's commands. CMake presets do the real work.
 JOBS ?= $(shell nproc)
 
-.PHONY: run build build-host build-posix build-win32 build-sanitize test fuzz bench clean
+.PHONY: run build test fuzz bench clean
 
 run:
 	scripts/install-deps host
@@ -12,24 +12,13 @@ run:
 
 build: build-win32 build-host build-posix build-sanitize
 
-build-host:
-	cmake --preset host
-	cmake --build --preset host -j $(JOBS)
-
-# The tool on the C library, the build for every host but Linux x86-64.
-build-posix:
-	cmake --preset posix
-	cmake --build --preset posix -j $(JOBS)
-
-build-win32:
-	cmake --preset win32
-	cmake --build --preset win32 -j $(JOBS)
-
-# The host tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and the fuzzer, built with clang.
-build-sanitize:
-	cmake --preset sanitize
-	cmake --build --preset sanitize -j $(JOBS)
+# One tree per preset: build-host (the tool without a C library where the
+# platform allows), build-posix (the tool on the C library, the build for
+# every other host), build-win32, and build-sanitize (the host tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzzer, with clang).
+build-%:
+	cmake --preset $*
+	cmake --build --preset $* -j $(JOBS)
 
 # The host tree's end-to-end tests drive build/win32/ticklow.exe too, so the
 # Windows build comes first.
