@@ -42,16 +42,27 @@ constexpr bool PutRepeated(LineCursor& cursor, char c, std::size_t count) {
   return true;
 }
 
-constexpr bool NeedsQuotes(char const* text) {
+enum class PlainCopy { DONE, FULL, NEEDS_QUOTES };
+
+// Copies text as it stands while nothing in it needs quotes: it is not empty
+// and holds no blank or quotation mark. Copying and checking in one pass keeps
+// a run's cost per character of the program name low; the caller starts over
+// with quotes on NEEDS_QUOTES.
+constexpr PlainCopy PutIfPlain(LineCursor& cursor, char const* text) {
   if (*text == '\0') {
-    return true;
+    return PlainCopy::NEEDS_QUOTES;
   }
   for (; *text != '\0'; ++text) {
-    if (*text == ' ' || *text == '\t' || *text == '"') {
-      return true;
+    char const c = *text;
+    // All three lie below '#', so one comparison passes nearly every character.
+    if (static_cast<unsigned char>(c) <= '"' && (c == ' ' || c == '\t' || c == '"')) {
+      return PlainCopy::NEEDS_QUOTES;
+    }
+    if (!Put(cursor, c)) {
+      return PlainCopy::FULL;
     }
   }
-  return false;
+  return PlainCopy::DONE;
 }
 
 constexpr bool PutPlain(LineCursor& cursor, char const* text) {
@@ -68,9 +79,11 @@ constexpr bool PutPlain(LineCursor& cursor, char const* text) {
 // ordinary character wherever it stands, so the name always ends at the space
 // behind the closing mark.
 constexpr bool PutProgramName(LineCursor& cursor, char const* name) {
-  if (!NeedsQuotes(name)) {
-    return PutPlain(cursor, name);
+  LineCursor const start = cursor;
+  if (PlainCopy const copied = PutIfPlain(cursor, name); copied != PlainCopy::NEEDS_QUOTES) {
+    return copied == PlainCopy::DONE;
   }
+  cursor = start;
   if (!Put(cursor, '"')) {
     return false;
   }
@@ -89,9 +102,11 @@ constexpr bool PutProgramName(LineCursor& cursor, char const* name) {
 // precede a quotation mark, in which case they are doubled and the mark is
 // escaped; backslashes before the closing mark are doubled too.
 constexpr bool PutArgument(LineCursor& cursor, char const* argument) {
-  if (!NeedsQuotes(argument)) {
-    return PutPlain(cursor, argument);
+  LineCursor const start = cursor;
+  if (PlainCopy const copied = PutIfPlain(cursor, argument); copied != PlainCopy::NEEDS_QUOTES) {
+    return copied == PlainCopy::DONE;
   }
+  cursor = start;
   if (!Put(cursor, '"')) {
     return false;
   }
