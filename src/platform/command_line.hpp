@@ -46,16 +46,18 @@ enum class PlainCopy { DONE, FULL, NEEDS_QUOTES };
 
 // Copies text as it stands while nothing in it needs quotes: it is not empty
 // and holds no blank or quotation mark. Copying and checking in one pass keeps
-// a run's cost per character of the program name low; the caller starts over
-// with quotes on NEEDS_QUOTES.
+// a run's cost per character of the program name low. On NEEDS_QUOTES the
+// cursor is back where it was, for the caller to start over with quotes.
 constexpr PlainCopy PutIfPlain(LineCursor& cursor, char const* text) {
   if (*text == '\0') {
     return PlainCopy::NEEDS_QUOTES;
   }
+  char* const start = cursor.next;
   for (; *text != '\0'; ++text) {
     char const c = *text;
     // All three lie below '#', so one comparison passes nearly every character.
     if (static_cast<unsigned char>(c) <= '"' && (c == ' ' || c == '\t' || c == '"')) {
+      cursor.next = start;
       return PlainCopy::NEEDS_QUOTES;
     }
     if (!Put(cursor, c)) {
@@ -79,11 +81,9 @@ constexpr bool PutPlain(LineCursor& cursor, char const* text) {
 // ordinary character wherever it stands, so the name always ends at the space
 // behind the closing mark.
 constexpr bool PutProgramName(LineCursor& cursor, char const* name) {
-  LineCursor const start = cursor;
   if (PlainCopy const copied = PutIfPlain(cursor, name); copied != PlainCopy::NEEDS_QUOTES) {
     return copied == PlainCopy::DONE;
   }
-  cursor = start;
   if (!Put(cursor, '"')) {
     return false;
   }
@@ -102,11 +102,9 @@ constexpr bool PutProgramName(LineCursor& cursor, char const* name) {
 // precede a quotation mark, in which case they are doubled and the mark is
 // escaped; backslashes before the closing mark are doubled too.
 constexpr bool PutArgument(LineCursor& cursor, char const* argument) {
-  LineCursor const start = cursor;
   if (PlainCopy const copied = PutIfPlain(cursor, argument); copied != PlainCopy::NEEDS_QUOTES) {
     return copied == PlainCopy::DONE;
   }
-  cursor = start;
   if (!Put(cursor, '"')) {
     return false;
   }
