@@ -101,11 +101,6 @@ GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(WindowsEndToEnd);
 INSTANTIATE_TEST_SUITE_P(Executables, WindowsEndToEnd, ::testing::ValuesIn(WindowsTargets()),
                          TargetName);
 
-RunResult RunHost(std::vector<std::string> argv, RunOptions const& options = {}) {
-  argv.insert(argv.begin(), TICKLOW_HOST_EXE);
-  return RunProcess(argv, options);
-}
-
 // A short write must not pass for a whole one: with the file limited to five
 // bytes the rest cannot follow, and the run has failed.
 TEST(HostEndToEnd, AShortWriteIsAFailure) {

@@ -178,9 +178,9 @@ TEST(HostFaultRun, TheCommandLineLimitFallsExactlyAtTheWindowsOne) {
   std::string const name = TICKLOW_HOST_EXE;
   ASSERT_EQ(name.find_first_of(" \t\""), std::string::npos) << "the sums below assume a plain name";
   std::size_t const longest = COMMAND_LINE_CAPACITY - 1 - name.size() - 1;
-  RunResult const fits = RunProcess({name, std::string(longest - 2, '0') + "64"});
+  RunResult const fits = RunHost({std::string(longest - 2, '0') + "64"});
   EXPECT_TRUE(IsCounterLine(fits.out, 64));
-  RunResult const over = RunProcess({name, std::string(longest - 1, '0') + "64"});
+  RunResult const over = RunHost({std::string(longest - 1, '0') + "64"});
   EXPECT_EQ(over.out, EXPECTED_BAD_ARGUMENT);
   EXPECT_EQ(fits.exitCode + over.exitCode, 2);
 }
@@ -189,7 +189,7 @@ TEST(HostFaultRun, BytesAbove127AreNeverDigitsOrBlanks) {
   // The last is a full-width 3 in UTF-8: three bytes, none of them a digit.
   for (std::string_view const argument :
        {"\xB3", "3\xB1", "6\x80", "\xA0\x33\x31", "\xFF\xFF", "\xEF\xBC\x93"}) {
-    RunResult const result = RunProcess({TICKLOW_HOST_EXE, std::string{argument}});
+    RunResult const result = RunHost({std::string{argument}});
     EXPECT_EQ(result.out, EXPECTED_BAD_ARGUMENT) << ::testing::PrintToString(argument);
     EXPECT_EQ(result.exitCode, 1);
   }

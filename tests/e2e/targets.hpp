@@ -72,6 +72,12 @@ class EndToEnd : public ::testing::TestWithParam<Target> {
   }
 };
 
+// The host tool with these arguments, outside the parameterised suites.
+inline RunResult RunHost(std::vector<std::string> arguments, RunOptions const& options = {}) {
+  arguments.insert(arguments.begin(), TICKLOW_HOST_EXE);
+  return RunProcess(arguments, options);
+}
+
 // A run that wrote its output: exactly expected, or a counter line for bits
 // when expected is empty; exit status 1 and nothing on standard error.
 inline void ExpectWritten(RunResult const& result, std::string_view expected, unsigned bits) {
