@@ -1,0 +1,630 @@
+// Runs a 32-bit Windows console program such as ticklow.exe on an emulated
+// x86 CPU (Unicorn), so that the real executable is tested end to end on
+// hosts where Wine cannot start. The image is loaded as the Windows loader
+// loads one like ours: the headers and each section at its RVA with the
+// protection its characteristics give, the base relocations applied when it
+// is asked to load elsewhere, the imports bound by name to the four KERNEL32
+// functions modelled here. Anything else is refused, and anything that goes
+// wrong while it runs ends the run with a status of its own and one line on
+// standard error; it is never taken for a pass.
+//
+//   ticklow_emulate [OPTION...] EXE [ARGUMENT...]
+//     --line HEX      the exact command line, hex-encoded (as ticklow_launch.exe
+//                     takes it), instead of one laid out from EXE and ARGUMENTs
+//     --stdout MODE   what GetStdHandle gives for standard output: inherit (tied
+//                     to this process's descriptor 1, the default), null, invalid
+//     --base ADDRESS  load at this base instead of the preferred one
+//     --runs N        run N times in a row; the statuses must agree
+//     --budget N      instructions allowed from the entry to ExitProcess
+//     --count         print the instructions of the last run on standard error
+//
+// The exit status is the one the program hands ExitProcess.
+
+#include <fcntl.h>
+#include <unicorn/unicorn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/command_line.hpp"
+
+namespace {
+
+// The statuses of a run that went wrong, apart from the 0 and 1 the tool
+// itself exits with.
+constexpr int BAD_USAGE = 100;
+constexpr int REFUSED = 101;      // not an image this loader takes
+constexpr int FAULT = 102;        // the CPU faulted, or an import was misused
+constexpr int RETURNED = 103;     // the entry returned instead of calling ExitProcess
+constexpr int OVER_BUDGET = 104;  // the instruction budget ran out
+constexpr int RUNS_DIFFERED = 105;
+
+constexpr std::uint32_t PAGE = 0x1000;
+// The modelled KERNEL32: one stub per function, a trap for a return from the
+// entry, all in one executable page far from the image.
+constexpr std::uint32_t STUBS = 0x7FF0'0000;
+constexpr std::uint32_t STUB_SIZE = 16;
+constexpr std::uint32_t RETURN_TRAP = STUBS + 0x800;
+constexpr std::uint32_t PEB = 0x7FFD'F000;  // stands for the process block, all zeros
+constexpr std::uint32_t COMMAND_LINE = 0x0002'0000;
+constexpr std::uint32_t STACK_TOP = 0x0030'0000;
+
+constexpr std::uint32_t STD_OUTPUT_HANDLE = 0xFFFF'FFF5;  // -11
+constexpr std::uint32_t INVALID_HANDLE_VALUE = 0xFFFF'FFFF;
+constexpr std::uint32_t STDOUT_HANDLE = 0x54;  // any value that is neither
+
+enum class Function { ExitProcess, GetCommandLineA, GetStdHandle, WriteFile };
+
+struct Import {
+  std::string_view name;
+  std::uint8_t argumentCount;
+};
+
+// Indexed by Function; each stub pops argumentCount words as it returns, as
+// stdcall asks of the callee.
+constexpr std::array<Import, 4> KERNEL32{{
+    {"ExitProcess", 1},
+    {"GetCommandLineA", 0},
+    {"GetStdHandle", 1},
+    {"WriteFile", 5},
+}};
+
+struct Options {
+  std::string executable;
+  std::string line;
+  std::string output = "inherit";
+  std::optional<std::uint32_t> base;
+  long runs = 1;
+  std::uint64_t budget = 100'000;
+  bool count = false;
+};
+
+// One run's state, shared with the hooks.
+struct Run {
+  Options const* options;
+  int output;  // our own copy of descriptor 1; -1 when it was closed
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> code;  // executable ranges
+  std::uint64_t instructions = 0;
+  std::optional<int> status;
+  std::string why;
+};
+
+int Say(int status, std::string const& why) {
+  std::fputs(("ticklow_emulate: " + why + "\n").c_str(), stderr);
+  return status;
+}
+
+std::string Hex(std::uint64_t value) {
+  std::array<char, 16> digits{};
+  char* const end = std::to_chars(digits.begin(), digits.end(), value, 16).ptr;
+  return "0x" + std::string(digits.data(), end);
+}
+
+std::uint32_t AlignUp(std::uint32_t value, std::uint32_t alignment) {
+  return (value + alignment - 1) / alignment * alignment;
+}
+
+// Little-endian reads from the file, bounds-checked.
+std::optional<std::uint32_t> FileWord(std::vector<std::uint8_t> const& file, std::size_t offset,
+                                      unsigned bytes = 4) {
+  if (offset + bytes > file.size() || offset + bytes < offset) {
+    return std::nullopt;
+  }
+  std::uint32_t value = 0;
+  for (unsigned i = bytes; i-- > 0;) {
+    value = value << 8 | file[offset + i];
+  }
+  return value;
+}
+
+std::optional<std::uint32_t> MemoryWord(uc_engine* uc, std::uint64_t address) {
+  std::uint32_t value = 0;
+  if (uc_mem_read(uc, address, &value, sizeof value) != UC_ERR_OK) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<std::string> MemoryString(uc_engine* uc, std::uint64_t address) {
+  std::string text;
+  for (char c = 0; text.size() < 256; text.push_back(c)) {
+    if (uc_mem_read(uc, address + text.size(), &c, 1) != UC_ERR_OK) {
+      return std::nullopt;
+    }
+    if (c == '\0') {
+      return text;
+    }
+  }
+  return std::nullopt;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The header fields the loader needs, with the offsets of the PE format.
+struct Image {
+  std::uint32_t headers;  // file offset of the PE signature
+  std::uint32_t preferredBase, entry, sectionAlignment, imageSize, headerSize;
+  std::uint32_t stackReserve, characteristics;
+  std::uint32_t importsRva, relocationsRva, relocationsSize;
+  std::uint32_t sections, sectionCount;
+};
+
+constexpr std::uint32_t RELOCS_STRIPPED = 0x0001;
+constexpr std::uint32_t SCN_EXECUTE = 0x2000'0000;
+constexpr std::uint32_t SCN_READ = 0x4000'0000;
+constexpr std::uint32_t SCN_WRITE = 0x8000'0000;
+
+std::optional<Image> ReadHeaders(std::vector<std::uint8_t> const& file, std::string& why) {
+  Image image{};
+  auto const pe = FileWord(file, 0x3C);
+  if (FileWord(file, 0, 2) != 0x5A4D || !pe || FileWord(file, *pe) != 0x0000'4550) {
+    why = "not a PE image";
+    return std::nullopt;
+  }
+  image.headers = *pe;
+  std::uint32_t const optional = *pe + 24;
+  if (FileWord(file, *pe + 4, 2) != 0x14C || FileWord(file, optional, 2) != 0x10B) {
+    why = "not a 32-bit x86 image";
+    return std::nullopt;
+  }
+  auto const directories = FileWord(file, optional + 92);
+  auto const optionalSize = FileWord(file, *pe + 20, 2);
+  auto field = [&](std::uint32_t offset) { return FileWord(file, optional + offset).value_or(0); };
+  image.characteristics = FileWord(file, *pe + 22, 2).value_or(0);
+  image.sectionCount = FileWord(file, *pe + 6, 2).value_or(0);
+  image.sections = optional + optionalSize.value_or(0);
+  image.entry = field(16);
+  image.preferredBase = field(28);
+  image.sectionAlignment = field(32);
+  image.imageSize = field(56);
+  image.headerSize = field(60);
+  image.stackReserve = field(72);
+  if (!directories || *directories < 6 || !optionalSize || *optionalSize < 96 + 6 * 8) {
+    why = "the optional header lacks the import and relocation directories";
+    return std::nullopt;
+  }
+  image.importsRva = field(96 + 8);
+  image.relocationsRva = field(96 + 5 * 8);
+  image.relocationsSize = field(96 + 5 * 8 + 4);
+  if (image.sectionAlignment < PAGE || image.sectionAlignment % PAGE != 0) {
+    why = "a section alignment below the page size is not modelled";
+    return std::nullopt;
+  }
+  return image;
+}
+
+std::uint32_t Protection(std::uint32_t characteristics) {
+  return ((characteristics & SCN_READ) != 0 ? UC_PROT_READ : 0) |
+         ((characteristics & SCN_WRITE) != 0 ? UC_PROT_WRITE : 0) |
+         ((characteristics & SCN_EXECUTE) != 0 ? UC_PROT_EXEC : 0);
+}
+
+bool MapSections(uc_engine* uc, std::vector<std::uint8_t> const& file, Image const& image,
+                 std::uint32_t base, Run& run, std::string& why) {
+  std::uint32_t const headerPages = AlignUp(image.headerSize, PAGE);
+  if (headerPages > image.imageSize || uc_mem_map(uc, base, headerPages, UC_PROT_READ) != 0 ||
+      uc_mem_write(uc, base, file.data(), std::min<std::size_t>(image.headerSize, file.size())) !=
+          0) {
+    why = "the headers do not fit the image";
+    return false;
+  }
+  for (std::uint32_t i = 0; i < image.sectionCount; ++i) {
+    std::uint32_t const header = image.sections + 40 * i;
+    auto const virtualSize = FileWord(file, header + 8);
+    auto const rva = FileWord(file, header + 12);
+    auto const rawSize = FileWord(file, header + 16);
+    auto const rawOffset = FileWord(file, header + 20);
+    auto const characteristics = FileWord(file, header + 36);
+    if (!virtualSize || !rva || !rawSize || !rawOffset || !characteristics) {
+      why = "the section table is cut short";
+      return false;
+    }
+    std::uint32_t const size =
+        AlignUp(*virtualSize != 0 ? *virtualSize : *rawSize, image.sectionAlignment);
+    std::size_t const copied = std::min<std::size_t>(*rawSize, size);
+    if (*rva % PAGE != 0 || *rva + size > image.imageSize || *rawOffset + copied > file.size() ||
+        uc_mem_map(uc, base + *rva, size, Protection(*characteristics)) != 0 ||
+        uc_mem_write(uc, base + *rva, file.data() + *rawOffset, copied) != 0) {
+      why = "section " + std::to_string(i) + " does not fit the image";
+      return false;
+    }
+    if ((*characteristics & SCN_EXECUTE) != 0) {
+      run.code.emplace_back(base + *rva, base + *rva + size);
+    }
+  }
+  return true;
+}
+
+// Adds the distance from the preferred base to every address the relocation
+// table lists; without a table the image can only load where it was linked.
+bool Relocate(uc_engine* uc, Image const& image, std::uint32_t base, std::string& why) {
+  std::uint32_t const delta = base - image.preferredBase;
+  if (delta == 0) {
+    return true;
+  }
+  if ((image.characteristics & RELOCS_STRIPPED) != 0 || image.relocationsSize == 0) {
+    why = "the image has no relocations, so it cannot load at " + Hex(base);
+    return false;
+  }
+  for (std::uint32_t block = 0; block < image.relocationsSize;) {
+    auto const page = MemoryWord(uc, base + image.relocationsRva + block);
+    auto const size = MemoryWord(uc, base + image.relocationsRva + block + 4);
+    if (!page || !size || *size < 8 || *size % 2 != 0) {
+      why = "the relocation table is malformed at block " + Hex(block);
+      return false;
+    }
+    for (std::uint32_t entry = 8; entry < *size; entry += 2) {
+      std::uint16_t fixup = 0;
+      if (uc_mem_read(uc, base + image.relocationsRva + block + entry, &fixup, 2) != UC_ERR_OK) {
+        why = "the relocation table runs off the image";
+        return false;
+      }
+      std::uint32_t const type = fixup >> 12U;
+      std::uint32_t const where = base + *page + (fixup & 0xFFFU);
+      if (type == 0) {
+        continue;  // padding
+      }
+      auto const value = MemoryWord(uc, where);
+      if (type != 3 || !value) {  // 3: a whole 32-bit address
+        why = "relocation type " + std::to_string(type) + " at " + Hex(where) + " is not modelled";
+        return false;
+      }
+      std::uint32_t const moved = *value + delta;
+      uc_mem_write(uc, where, &moved, sizeof moved);
+    }
+    block += *size;
+  }
+  return true;
+}
+
+// Points every import at the stub of the KERNEL32 function it names; any
+// other DLL or function, or an import by ordinal, is refused.
+bool BindImports(uc_engine* uc, Image const& image, std::uint32_t base, std::string& why) {
+  for (std::uint32_t descriptor = base + image.importsRva;; descriptor += 20) {
+    auto const lookup = MemoryWord(uc, descriptor);
+    auto const name = MemoryWord(uc, descriptor + 12);
+    auto const addresses = MemoryWord(uc, descriptor + 16);
+    if (!lookup || !name || !addresses) {
+      why = "the import directory runs off the image";
+      return false;
+    }
+    if (*name == 0 && *addresses == 0) {
+      return true;
+    }
+    auto const dll = MemoryString(uc, base + *name);
+    if (!dll || !SameName(*dll, "KERNEL32.dll")) {
+      why = "imports from " + dll.value_or("?") + ", and only KERNEL32.dll is modelled";
+      return false;
+    }
+    std::uint32_t const table = *lookup != 0 ? *lookup : *addresses;
+    for (std::uint32_t slot = 0;; slot += 4) {
+      auto const thunk = MemoryWord(uc, base + table + slot);
+      if (!thunk || *thunk == 0) {
+        break;
+      }
+      auto const function = (*thunk & 0x8000'0000U) != 0
+                                ? std::nullopt
+                                : MemoryString(uc, base + *thunk + 2);  // behind the hint
+      std::size_t index = 0;
+      while (index < KERNEL32.size() && KERNEL32[index].name != function.value_or("")) {
+        ++index;
+      }
+      if (index == KERNEL32.size()) {
+        why = "imports " + function.value_or("an ordinal") +
+              " from KERNEL32.dll, which is not modelled";
+        return false;
+      }
+      std::uint32_t const stub = STUBS + static_cast<std::uint32_t>(index) * STUB_SIZE;
+      uc_mem_write(uc, base + *addresses + slot, &stub, sizeof stub);
+    }
+  }
+}
+
+// Each stub returns with `ret 4 * argumentCount`: the callee pops its own
+// arguments, so a caller that pushed another count finds its stack off.
+bool MapModel(uc_engine* uc, std::string const& line) {
+  std::array<std::uint8_t, PAGE> stubs{};
+  stubs.fill(0xCC);  // int3 everywhere else
+  for (std::size_t i = 0; i < KERNEL32.size(); ++i) {
+    std::uint8_t* const stub = stubs.data() + i * STUB_SIZE;
+    stub[0] = 0xC2;  // ret imm16
+    stub[1] = static_cast<std::uint8_t>(KERNEL32[i].argumentCount * 4);
+    stub[2] = 0;
+  }
+  std::uint32_t const lineSize = AlignUp(static_cast<std::uint32_t>(line.size()) + 1, PAGE);
+  return uc_mem_map(uc, STUBS, PAGE, UC_PROT_READ | UC_PROT_EXEC) == 0 &&
+         uc_mem_write(uc, STUBS, stubs.data(), stubs.size()) == 0 &&
+         uc_mem_map(uc, PEB, PAGE, UC_PROT_READ | UC_PROT_WRITE) == 0 &&
+         uc_mem_map(uc, COMMAND_LINE, lineSize, UC_PROT_READ | UC_PROT_WRITE) == 0 &&
+         uc_mem_write(uc, COMMAND_LINE, line.c_str(), line.size() + 1) == 0;
+}
+
+void Stop(uc_engine* uc, Run& run, int status, std::string why = "") {
+  run.status = status;
+  run.why = std::move(why);
+  uc_emu_stop(uc);
+}
+
+bool WriteAll(int descriptor, std::vector<char> const& bytes) {
+  std::size_t done = 0;
+  while (descriptor >= 0 && done < bytes.size()) {
+    ssize_t const count = write(descriptor, bytes.data() + done, bytes.size() - done);
+    if (count <= 0 && errno != EINTR) {
+      break;
+    }
+    done += count > 0 ? static_cast<std::size_t>(count) : 0;
+  }
+  return done == bytes.size();
+}
+
+// WriteFile(handle, bytes, length, written, overlapped): every byte or a
+// failure, *written set either way, and only standard output's handle works.
+std::optional<std::uint32_t> ModelWriteFile(uc_engine* uc, Run& run,
+                                            std::array<std::uint32_t, 5> const& argument,
+                                            std::string& why) {
+  auto const [handle, bytes, length, written, overlapped] = argument;
+  if (overlapped != 0 || written == 0) {
+    why = "WriteFile needs a byte count and no OVERLAPPED record on a synchronous handle";
+    return std::nullopt;
+  }
+  std::vector<char> buffer(length);
+  if (uc_mem_read(uc, bytes, buffer.data(), length) != UC_ERR_OK) {
+    why = "WriteFile was handed " + std::to_string(length) + " bytes at " + Hex(bytes) +
+          " that cannot be read";
+    return std::nullopt;
+  }
+  bool const ours = handle == STDOUT_HANDLE && run.options->output == "inherit";
+  bool const done = ours && WriteAll(run.output, buffer);
+  std::uint32_t const count = done ? length : 0;
+  if (uc_mem_write(uc, written, &count, sizeof count) != UC_ERR_OK) {
+    why = "WriteFile's byte count at " + Hex(written) + " cannot be written";
+    return std::nullopt;
+  }
+  return done ? 1 : 0;
+}
+
+std::uint32_t ModelGetStdHandle(Run const& run, std::uint32_t which) {
+  if (which != STD_OUTPUT_HANDLE) {
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string const& mode = run.options->output;
+  return mode == "null" ? 0 : mode == "invalid" ? INVALID_HANDLE_VALUE : STDOUT_HANDLE;
+}
+
+bool InCode(Run const& run, std::uint32_t address) {
+  return std::ranges::any_of(run.code, [address](auto const& range) {
+    return address >= range.first && address < range.second;
+  });
+}
+
+// A call into the model: the arguments are read off the stack, the result
+// goes to eax, and the stub's own ret then pops them.
+void CallModel(uc_engine* uc, Run& run, std::uint32_t address) {
+  if (address == RETURN_TRAP) {
+    return Stop(uc, run, RETURNED, "the entry returned instead of calling ExitProcess");
+  }
+  auto const index = (address - STUBS) / STUB_SIZE;
+  if ((address - STUBS) % STUB_SIZE != 0 || index >= KERNEL32.size()) {
+    return Stop(uc, run, FAULT, "a jump into KERNEL32's code at " + Hex(address));
+  }
+  Import const& import = KERNEL32[index];
+  std::uint32_t esp = 0;
+  uc_reg_read(uc, UC_X86_REG_ESP, &esp);
+  auto const caller = MemoryWord(uc, esp);
+  std::array<std::uint32_t, 5> argument{};
+  for (std::uint32_t i = 0; i < import.argumentCount; ++i) {
+    auto const word = MemoryWord(uc, esp + 4 + 4 * i);
+    if (!word) {
+      return Stop(uc, run, FAULT, std::string{import.name} + "'s arguments are off the stack");
+    }
+    argument[i] = *word;
+  }
+  if (!caller || !InCode(run, *caller)) {
+    return Stop(uc, run, FAULT, std::string{import.name} + " called from outside the image");
+  }
+  std::uint32_t result = 0;
+  switch (static_cast<Function>(index)) {
+    case Function::ExitProcess:
+      return Stop(uc, run, static_cast<int>(argument[0] & 0xFF));
+    case Function::GetCommandLineA:
+      result = COMMAND_LINE;
+      break;
+    case Function::GetStdHandle:
+      result = ModelGetStdHandle(run, argument[0]);
+      break;
+    case Function::WriteFile: {
+      std::string why;
+      auto const written = ModelWriteFile(uc, run, argument, why);
+      if (!written) {
+        return Stop(uc, run, FAULT, why);
+      }
+      result = *written;
+      break;
+    }
+  }
+  uc_reg_write(uc, UC_X86_REG_EAX, &result);
+}
+
+void OnInstruction(uc_engine* uc, std::uint64_t address, std::uint32_t /*size*/, void* data) {
+  Run& run = *static_cast<Run*>(data);
+  if (address >= STUBS && address < STUBS + PAGE) {
+    CallModel(uc, run, static_cast<std::uint32_t>(address));
+  } else if (++run.instructions > run.options->budget) {
+    Stop(uc, run, OVER_BUDGET,
+         "still running after " + std::to_string(run.options->budget) + " instructions");
+  }
+}
+
+// Loads the image afresh and runs it from its entry to ExitProcess.
+int RunOnce(Options const& options, std::vector<std::uint8_t> const& file, int output,
+            std::uint64_t& instructions) {
+  std::string why;
+  auto const image = ReadHeaders(file, why);
+  if (!image) {
+    return Say(REFUSED, options.executable + ": " + why);
+  }
+  uc_engine* uc = nullptr;
+  if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc) != UC_ERR_OK) {
+    return Say(BAD_USAGE, "the CPU emulator cannot start");
+  }
+  Run run{&options, output, {}, 0, std::nullopt, ""};
+  std::uint32_t const base = options.base.value_or(image->preferredBase);
+  std::uint32_t const stackSize = AlignUp(std::max(image->stackReserve, PAGE), PAGE);
+  bool const loaded = MapSections(uc, file, *image, base, run, why) &&
+                      Relocate(uc, *image, base, why) && BindImports(uc, *image, base, why);
+  if (!loaded || !MapModel(uc, options.line) ||
+      uc_mem_map(uc, STACK_TOP - stackSize, stackSize, UC_PROT_READ | UC_PROT_WRITE) != 0) {
+    uc_close(uc);
+    return Say(REFUSED,
+               options.executable + ": " + (why.empty() ? "does not fit beside the model" : why));
+  }
+  // As Windows starts a process: the entry is called with one argument, the
+  // process block, and would return into KERNEL32.
+  std::array<std::uint32_t, 2> const frame{RETURN_TRAP, PEB};
+  std::uint32_t esp = STACK_TOP - 16 - sizeof frame;
+  uc_mem_write(uc, esp, frame.data(), sizeof frame);
+  uc_reg_write(uc, UC_X86_REG_ESP, &esp);
+  uc_hook hook = 0;
+  uc_hook_add(uc, &hook, UC_HOOK_CODE,  // NOLINT(*-vararg)
+              reinterpret_cast<void*>(&OnInstruction), &run, 1, 0);
+  // The stop address is one no call reaches: the stubs take only their first bytes.
+  uc_err const error = uc_emu_start(uc, base + image->entry, STUBS + PAGE - 1, 0, 0);
+  std::uint32_t eip = 0;
+  uc_reg_read(uc, UC_X86_REG_EIP, &eip);
+  uc_close(uc);
+  instructions = run.instructions;
+  if (error != UC_ERR_OK) {
+    return Say(FAULT, std::string{"CPU fault at "} + Hex(eip) + ": " + uc_strerror(error));
+  }
+  if (!run.status) {
+    return Say(FAULT, "the CPU stopped at " + Hex(eip) + " without ExitProcess");
+  }
+  return run.why.empty() ? *run.status : Say(*run.status, run.why);
+}
+
+std::optional<std::string> FromHex(std::string_view hex) {
+  std::string bytes;
+  auto digit = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+  };
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    int const high = digit(hex[i]);
+    int const low = digit(hex[i + 1]);
+    if (high < 0 || low < 0) {
+      return std::nullopt;
+    }
+    bytes.push_back(static_cast<char>(high * 16 + low));
+  }
+  return hex.size() % 2 == 0 ? std::optional{bytes} : std::nullopt;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+  int i = 1;
+  bool lineGiven = false;
+  for (; i + 1 < argc && std::string_view{argv[i]}.starts_with("--"); ++i) {
+    std::string_view const option = argv[i];
+    char const* value = argv[i + 1];
+    char* end = nullptr;
+    if (option == "--count") {
+      options.count = true;
+      continue;
+    }
+    ++i;
+    if (option == "--line") {
+      auto const line = FromHex(value);
+      lineGiven = line.has_value();
+      options.line = line.value_or("");
+      if (!lineGiven) {
+        return false;
+      }
+    } else if (option == "--stdout") {
+      options.output = value;
+    } else if (option == "--base") {
+      options.base = static_cast<std::uint32_t>(std::strtoul(value, &end, 0));
+    } else if (option == "--runs") {
+      options.runs = std::strtol(value, &end, 10);
+    } else if (option == "--budget") {
+      options.budget = std::strtoull(value, &end, 10);
+    } else {
+      return false;
+    }
+    if (end != nullptr && *end != '\0') {
+      return false;
+    }
+  }
+  if (i >= argc || options.runs < 1 || (options.base && *options.base % 0x1'0000 != 0) ||
+      (options.output != "inherit" && options.output != "null" && options.output != "invalid")) {
+    return false;
+  }
+  options.executable = argv[i];
+  if (!lineGiven) {
+    // The line Windows would have passed for these arguments, as our POSIX
+    // layer lays it out.
+    static char line[ticklow::COMMAND_LINE_CAPACITY];
+    ticklow::BuildCommandLine(argc - i, argv + i, line);
+    options.line = line;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A write to a pipe whose reader is gone fails, as it does on Windows.
+  std::signal(SIGPIPE, SIG_IGN);
+  // Standard output as the caller left it, kept apart before anything opens a
+  // file: a closed descriptor 1 stays closed for the program.
+  int const output = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);  // NOLINT(*-vararg)
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    return Say(BAD_USAGE,
+               "usage: ticklow_emulate [--line HEX] [--stdout inherit|null|invalid] "
+               "[--base ADDRESS] [--runs N] [--budget N] [--count] EXE [ARGUMENT...]");
+  }
+  std::ifstream in{options.executable, std::ios::binary};
+  std::vector<std::uint8_t> const file{std::istreambuf_iterator<char>{in}, {}};
+  if (!in.is_open() || in.bad()) {
+    return Say(BAD_USAGE, "cannot read " + options.executable);
+  }
+  int first = 0;
+  std::uint64_t instructions = 0;
+  for (long run = 0; run < options.runs; ++run) {
+    int const status = RunOnce(options, file, output, instructions);
+    if (status >= BAD_USAGE) {
+      return status;  // said already
+    }
+    if (run > 0 && status != first) {
+      return Say(RUNS_DIFFERED, "run " + std::to_string(run + 1) + " ended with " +
+                                    std::to_string(status) + ", the first with " +
+                                    std::to_string(first));
+    }
+    first = status;
+  }
+  if (options.count) {
+    std::fputs(("instructions: " + std::to_string(instructions) + "\n").c_str(), stderr);
+  }
+  return first;
+}
