@@ -1,7 +1,8 @@
 #pragma once
 
-// The executables under test and the fixture that runs them: the host tool
-// directly, and ticklow.exe under Wine where the build names one.
+// The executables under test and the fixture that runs them: this tree's
+// tool, and ticklow.exe on the CPU emulator and under Wine where the build
+// names one.
 
 #include <gtest/gtest.h>
 
@@ -18,23 +19,47 @@ namespace ticklow::testing {
 
 namespace fs = std::filesystem;
 
+// How a target's executable is started.
+enum class Runner {
+  Native,    // directly, or under qemu-user in a tree for another processor
+  Wine,      // ticklow.exe under Wine, where the host runs it
+  Emulator,  // ticklow.exe on the CPU emulator, on every host
+};
+
 struct Target {
   char const* name;
-  std::vector<std::string> launcher;  // what runs the executable: nothing, or Wine
+  Runner runner;
+  std::vector<std::string> launcher;  // what starts the executable, if anything
   char const* executable;
+  // How many runs in a row the monotonic test makes. Fewer under qemu-user,
+  // where every run starts a whole emulator.
+  int runsInARow;
 };
 
 inline void PrintTo(Target const& target, std::ostream* out) { *out << target.name; }
 
-inline std::vector<Target> WindowsTargets() {
-  if (std::string_view{TICKLOW_WIN32_EXE}.empty()) {
-    return {};
+// The tool of this tree, as it is started from the tests.
+inline Target HostTarget() {
+  std::string_view const qemu{TICKLOW_HOST_LAUNCHER};
+  if (qemu.empty()) {
+    return {"Host", Runner::Native, {}, TICKLOW_HOST_EXE, 2'000};
   }
-  return {{"Win32", {TICKLOW_WINE}, TICKLOW_WIN32_EXE}};
+  return {"Host", Runner::Native, {std::string{qemu}}, TICKLOW_HOST_EXE, 200};
+}
+
+inline std::vector<Target> WindowsTargets() {
+  std::vector<Target> targets;
+  if (!std::string_view{TICKLOW_WINE}.empty()) {
+    targets.push_back({"Win32", Runner::Wine, {TICKLOW_WINE}, TICKLOW_WIN32_EXE, 2'000});
+  }
+  if (!std::string_view{TICKLOW_EMULATOR}.empty()) {
+    targets.push_back({"Emulated", Runner::Emulator, {TICKLOW_EMULATOR}, TICKLOW_WIN32_EXE, 2'000});
+  }
+  return targets;
 }
 
 inline std::vector<Target> Targets() {
-  std::vector<Target> targets{{"Host", {}, TICKLOW_HOST_EXE}};
+  std::vector<Target> targets{HostTarget()};
   for (Target const& target : WindowsTargets()) {
     targets.push_back(target);
   }
@@ -53,15 +78,21 @@ inline fs::path MakeTempDirectory(std::string const& name) {
   return directory;
 }
 
+// Runs executable (the target's own when empty) with these arguments.
+inline RunResult RunTarget(Target const& target, std::vector<std::string> const& arguments,
+                           RunOptions const& options = {}, std::string const& executable = "") {
+  std::vector<std::string> argv = target.launcher;
+  argv.emplace_back(executable.empty() ? target.executable : executable);
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return RunProcess(argv, options);
+}
+
 class EndToEnd : public ::testing::TestWithParam<Target> {
  protected:
   [[nodiscard]] static RunResult RunTool(std::vector<std::string> const& arguments,
                                          RunOptions const& options = {},
                                          std::string const& executable = "") {
-    std::vector<std::string> argv = GetParam().launcher;
-    argv.emplace_back(executable.empty() ? GetParam().executable : executable);
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return RunProcess(argv, options);
+    return RunTarget(GetParam(), arguments, options, executable);
   }
 
   // A copy of the executable under another name, for runs that care where it lives.
@@ -73,9 +104,9 @@ class EndToEnd : public ::testing::TestWithParam<Target> {
 };
 
 // The host tool with these arguments, outside the parameterised suites.
-inline RunResult RunHost(std::vector<std::string> arguments, RunOptions const& options = {}) {
-  arguments.insert(arguments.begin(), TICKLOW_HOST_EXE);
-  return RunProcess(arguments, options);
+inline RunResult RunHost(std::vector<std::string> const& arguments,
+                         RunOptions const& options = {}) {
+  return RunTarget(HostTarget(), arguments, options);
 }
 
 // A run that wrote its output: exactly expected, or a counter line for bits
