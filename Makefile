@@ -10,25 +10,30 @@ run:
 	@# The tool exits with 1 once its output is written, 0 if the write failed.
 	build/host/ticklow 31; [ $$? -eq 1 ]
 
-build: build-win32 build-host build-posix build-sanitize
+# The host tree's end-to-end tests drive build/win32/ticklow.exe too, so the
+# Windows build comes first.
+PRESETS = win32 host posix i686-linux aarch64-linux sanitize
+
+build: $(addprefix build-,$(PRESETS))
 
 # One tree per preset: build-host (the tool without a C library where the
 # platform allows), build-posix (the tool on the C library, the build for
-# every other host), build-win32, and build-sanitize (the host tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzzer, with clang).
+# every other host), build-win32, build-i686-linux and build-aarch64-linux
+# (static, on the POSIX layer, run under qemu-user where the host cannot run
+# them), and build-sanitize (the host tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the fuzzer, with clang).
 build-%:
 	cmake --preset $*
 	cmake --build --preset $* -j $(JOBS)
 
-# The host tree's end-to-end tests drive build/win32/ticklow.exe too, so the
-# Windows build comes first.
+# Every tree's tests, then what each tree ran and why anything was skipped.
 test:
 	scripts/install-deps
 	$(MAKE) build
-	ctest --preset win32 -j $(JOBS)
-	ctest --preset host -j $(JOBS)
-	ctest --preset posix -j $(JOBS)
-	ctest --preset sanitize -j $(JOBS)
+	for preset in $(PRESETS); do \
+	  ctest --preset $$preset -j $(JOBS) --output-junit junit.xml || exit 1; \
+	done
+	scripts/test-summary $(PRESETS)
 
 # Fuzzes argument reading and the counter line for FUZZ_SECONDS, from the
 # corpus in tests/fuzz/corpus; what breaks an invariant is added to it.
@@ -40,13 +45,15 @@ fuzz:
 	scripts/fuzz build/sanitize/tests/ticklow_fuzz $(FUZZ_SECONDS) build/sanitize/fuzz
 
 # Measures the tool against /bin/true, date, its C-library build and a
-# do-nothing process, on Linux and under Wine; writes bench/results.md.
+# do-nothing process, on Linux and under Wine where it runs, and counts
+# ticklow.exe's instructions on the CPU emulator; writes bench/results.md.
 bench:
 	scripts/install-deps bench
 	cmake --preset win32
 	cmake --build --preset win32 -j $(JOBS) --target ticklow_win32 floor_win32 ticklow_crt
 	cmake --preset host
-	cmake --build --preset host -j $(JOBS) --target ticklow floor_linux ticklow_micro_bench
+	cmake --build --preset host -j $(JOBS) --target ticklow floor_linux ticklow_micro_bench \
+	  ticklow_emulate
 	cmake --preset posix
 	cmake --build --preset posix -j $(JOBS) --target ticklow
 	python3 bench/run.py
