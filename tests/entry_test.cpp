@@ -8,6 +8,7 @@
 #include "app/entry.hpp"
 #include "expected_output.hpp"
 #include "fake_platform.hpp"
+#include "reference/counter_reference.hpp"
 
 namespace ticklow::testing {
 namespace {
@@ -61,11 +62,19 @@ TEST(Entry, WritesTheChosenOutputOnceAndReturnsTheWriteFlag) {
   }
 }
 
-TEST(Entry, ZeroBitsWriteTheDigitZeroAndCrLf) {
-  ResetFake("ticklow 0");
-  TicklowEntry();
-  ASSERT_EQ(Fake().writes.size(), 1U);
-  EXPECT_EQ(Fake().writes.front(), "0\r\n");
+// Every count the entry accepts: the line is the processor's count modulo
+// 2^n at a moment between two readings the test makes itself (0 bits: "0").
+TEST(Entry, WritesTheCountModuloTwoToTheNForEveryN) {
+  for (unsigned n = 0; n <= 64; ++n) {
+    ResetFake("ticklow " + std::to_string(n));
+    std::uint64_t const before = ReferenceCount();
+    TicklowEntry();
+    std::uint64_t const after = ReferenceCount();
+    ASSERT_EQ(Fake().writes.size(), 1U);
+    std::uint64_t value = 0;
+    ASSERT_TRUE(IsCounterLine(Fake().writes.front(), n, &value)) << "n = " << n;
+    EXPECT_TRUE(IsBracketed(value, n, before, after)) << "n = " << n;
+  }
 }
 
 TEST(Entry, TakesTheOutputHandleBeforeTheCommandLineAndWritesToIt) {

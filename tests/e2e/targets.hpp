@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "counter/counter.hpp"
 #include "e2e/process.hpp"
 #include "expected_output.hpp"
 
@@ -64,11 +63,6 @@ inline std::vector<Target> Targets() {
     targets.push_back(target);
   }
   return targets;
-}
-
-inline std::uint64_t ReadCounterNow() {
-  CounterValue const value = ReadCounter();
-  return (std::uint64_t{value.high} << 32) | value.low;
 }
 
 inline fs::path MakeTempDirectory(std::string const& name) {
