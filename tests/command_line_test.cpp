@@ -66,21 +66,25 @@ TEST(CommandLine, AnEmptyArgumentVectorGivesAnEmptyName) {
   EXPECT_EQ(ParseBitCount(SkipProgramName(built.line.c_str())), NO_ARGUMENT);
 }
 
+// Windows' limit: 32,767 characters and the NUL.
+constexpr std::size_t LONGEST_LINE = 32'767;
+
+// "ticklow " and 32,759 more characters: the longest line there is.
 TEST(CommandLine, ALineThatJustFitsIsKept) {
-  std::string const argument = "0000" + std::string(COMMAND_LINE_CAPACITY - 1 - 8 - 6, '0') + "31";
+  std::string const argument = std::string(LONGEST_LINE - 8 - 2, '0') + "31";
   Built const built = Build({"ticklow", argument});
   EXPECT_TRUE(built.fits);
-  EXPECT_EQ(built.line.size(), COMMAND_LINE_CAPACITY - 1);
+  EXPECT_EQ(built.line.size(), LONGEST_LINE);
   EXPECT_EQ(ParseBitCount(SkipProgramName(built.line.c_str())), 31U);
 }
 
 // One byte more and no part of the line survives: the argument must not be
 // cut into another number.
 TEST(CommandLine, ALineThatDoesNotFitBecomesABadArgument) {
-  std::string const argument = std::string(COMMAND_LINE_CAPACITY - 1 - 8 - 1, '0') + "31";
+  std::string const argument = std::string(LONGEST_LINE - 8 - 1, '0') + "31";
   for (Built const& built : {Build({"ticklow", argument}), Build({std::string(40'000, 'n'), "31"}),
-                             Build({"ticklow", std::string(COMMAND_LINE_CAPACITY, ' ')}),
-                             Build({"ticklow", std::string(COMMAND_LINE_CAPACITY / 2, '"')})}) {
+                             Build({"ticklow", std::string(LONGEST_LINE, ' ')}),
+                             Build({"ticklow", std::string(LONGEST_LINE / 2, '"')})}) {
     EXPECT_FALSE(built.fits);
     EXPECT_EQ(built.line, OVERSIZED_COMMAND_LINE);
     EXPECT_EQ(ParseBitCount(SkipProgramName(built.line.c_str())), BAD_ARGUMENT);
@@ -92,13 +96,19 @@ TEST(CommandLine, ALineThatDoesNotFitBecomesABadArgument) {
 TEST(CommandLine, TheEntryReadsTheFirstArgumentBehindAnyName) {
   std::vector<std::string> const names{"ticklow", "",     "\"",   "\"\"", "a b",     "\"a b\"",
                                        "a\"b c",  "\" x", "x \"", "\t",   "a\"\" b", "\\\" z"};
-  std::vector<std::string> const arguments{"31", "064", "65", "x", "", " 5", "5 ", "\"5\"", "\t"};
+  struct ArgumentCase {
+    char const* argument;
+    std::uint32_t code;
+  };
+  constexpr ArgumentCase ARGUMENTS[] = {
+      {"31", 31},           {"064", 64},          {"65", BAD_ARGUMENT}, {"x", BAD_ARGUMENT},
+      {"", BAD_ARGUMENT},   {" 5", BAD_ARGUMENT}, {"5 ", BAD_ARGUMENT}, {"\"5\"", BAD_ARGUMENT},
+      {"\t", BAD_ARGUMENT},
+  };
   for (std::string const& name : names) {
-    for (std::string const& argument : arguments) {
-      Built const built = Build({name, argument, "7"});
-      bool const quoted = argument.empty() || argument.find_first_of(" \t\"") != std::string::npos;
-      std::uint32_t const expected = quoted ? BAD_ARGUMENT : ParseBitCount(argument.c_str());
-      EXPECT_EQ(ParseBitCount(SkipProgramName(built.line.c_str())), expected)
+    for (ArgumentCase const& argumentCase : ARGUMENTS) {
+      Built const built = Build({name, argumentCase.argument, "7"});
+      EXPECT_EQ(ParseBitCount(SkipProgramName(built.line.c_str())), argumentCase.code)
           << ::testing::PrintToString(built.line);
     }
     EXPECT_EQ(ParseBitCount(SkipProgramName(Build({name}).line.c_str())), NO_ARGUMENT) << name;

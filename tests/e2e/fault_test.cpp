@@ -14,7 +14,6 @@
 
 #include "e2e/targets.hpp"
 #include "expected_output.hpp"
-#include "platform/command_line.hpp"
 
 namespace ticklow::testing {
 namespace {
@@ -187,15 +186,16 @@ GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(LaunchedRun);
 INSTANTIATE_TEST_SUITE_P(Executables, LaunchedRun, ::testing::ValuesIn(WindowsTargets()),
                          TargetName);
 
-// The POSIX layer lays the line out in Windows' 32,768 bytes: the longest line
-// that fits is read as given, one byte more gives the bad-argument output.
+// The POSIX layer lays the line out in Windows' 32,768 bytes, its NUL
+// included: the longest line that fits is read as given, one byte more gives
+// the bad-argument output.
 TEST(HostFaultRun, TheCommandLineLimitFallsExactlyAtTheWindowsOne) {
   std::string const name = TICKLOW_HOST_EXE;
   ASSERT_EQ(name.find_first_of(" \t\""), std::string::npos) << "the sums below assume a plain name";
-  std::size_t const longest = COMMAND_LINE_CAPACITY - 1 - name.size() - 1;
-  RunResult const fits = RunHost({std::string(longest - 2, '0') + "64"});
+  std::size_t const longestArgument = 32'767 - name.size() - 1;
+  RunResult const fits = RunHost({std::string(longestArgument - 2, '0') + "64"});
   EXPECT_TRUE(IsCounterLine(fits.out, 64));
-  RunResult const over = RunHost({std::string(longest - 1, '0') + "64"});
+  RunResult const over = RunHost({std::string(longestArgument - 1, '0') + "64"});
   EXPECT_EQ(over.out, EXPECTED_BAD_ARGUMENT);
   EXPECT_EQ(fits.exitCode + over.exitCode, 2);
 }
