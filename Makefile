@@ -1,7 +1,7 @@
 # The README's commands. CMake presets do the real work.
 JOBS ?= $(shell nproc)
 
-.PHONY: run build test fuzz bench clean
+.PHONY: run build test mutants fuzz bench clean
 
 run:
 	scripts/install-deps host
@@ -34,6 +34,12 @@ test:
 	  ctest --preset $$preset -j $(JOBS) --output-junit junit.xml || exit 1; \
 	done
 	scripts/test-summary $(PRESETS)
+
+# Plants each fault kept in tests/mutants in a scratch copy of the tree and
+# checks that a test catches it; ends on "N killed, M survived".
+mutants:
+	scripts/install-deps
+	scripts/mutants
 
 # Fuzzes argument reading and the counter line for FUZZ_SECONDS, from the
 # corpus in tests/fuzz/corpus; what breaks an invariant is added to it.
