@@ -1,13 +1,14 @@
-/* The layout of the CRT-free ticklow.exe: two sections, where the default
-   script makes four or more. Every section costs at least 512 bytes of file
+/* The layout of the CRT-free ticklow.exe: three sections, where the default
+   script makes five or more. Every section costs at least 512 bytes of file
    alignment, so the code shares its section with the constant data, and the
    import tables share theirs with any writable data. The two stay apart so
    that no page is both writable and executable: the loader writes the import
-   addresses, nothing writes the code.
+   addresses, nothing writes the code. The base relocations, which let the
+   loader place the image anywhere, have a read-only section of their own, as
+   the Windows loader expects of them.
 
-   There is no relocation section (the image always loads at its fixed base),
-   no constructor lists (nothing runs before the entry), and none of the
-   compiler's notes. */
+   There are no constructor lists (nothing runs before the entry) and none of
+   the compiler's notes. */
 
 SECTIONS
 {
@@ -42,12 +43,15 @@ SECTIONS
     *(.bss)
     *(COMMON)
   }
+  .reloc BLOCK(__section_alignment__) :
+  {
+    *(.reloc)
+  }
   /DISCARD/ :
   {
     *(.rdata$zzz)
     *(.ctors .ctors.* .dtors .dtors.*)
     *(.eh_frame .eh_frame.* .gcc_except_table)
     *(.debug* .zdebug* .comment .note*)
-    *(.reloc)
   }
 }
