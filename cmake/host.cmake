@@ -38,3 +38,11 @@ endfunction()
 if(TICKLOW_HOST_PLATFORM STREQUAL "linux_x86_64")
   ticklow_without_libc(ticklow)
 endif()
+
+# What `cmake --install` (and `make install PREFIX=...`) puts in place: the
+# tool, its manual page, and the README and licence.
+include(GNUInstallDirs)
+configure_file(docs/ticklow.1.in ${CMAKE_BINARY_DIR}/ticklow.1 @ONLY)
+install(TARGETS ticklow RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_BINARY_DIR}/ticklow.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
