@@ -1,7 +1,7 @@
 # The README's commands. CMake presets do the real work.
 JOBS ?= $(shell nproc)
 
-.PHONY: run build test mutants fuzz bench clean
+.PHONY: run build test mutants install dist fuzz bench clean
 
 run:
 	scripts/install-deps host
@@ -41,6 +41,27 @@ mutants:
 	scripts/install-deps
 	scripts/mutants
 
+# The host tool, its manual page, the README and the licence, under PREFIX.
+PREFIX ?= /usr/local
+install:
+	scripts/install-deps host
+	cmake --preset host
+	cmake --build --preset host --target ticklow -j $(JOBS)
+	cmake --install build/host --prefix $(PREFIX)
+
+# The release archives and their checksums in dist/, time-stamped with the
+# last commit's time. With SIGN_PKCS12 and SIGN_PASSWORD_FILE, ticklow.exe is
+# Authenticode-signed first; SIGN_TIMESTAMP names a timestamp server.
+dist:
+	scripts/install-deps dist
+	cmake --preset win32
+	cmake --build --preset win32 --target ticklow_win32 -j $(JOBS)
+	cmake --preset host
+	cmake --build --preset host --target ticklow -j $(JOBS)
+	scripts/dist $(if $(SIGN_PKCS12),--sign-pkcs12 $(SIGN_PKCS12)) \
+	  $(if $(SIGN_PASSWORD_FILE),--sign-password-file $(SIGN_PASSWORD_FILE)) \
+	  $(if $(SIGN_TIMESTAMP),--timestamp $(SIGN_TIMESTAMP))
+
 # Fuzzes argument reading and the counter line for FUZZ_SECONDS, from the
 # corpus in tests/fuzz/corpus; what breaks an invariant is added to it.
 FUZZ_SECONDS ?= 60
@@ -65,4 +86,4 @@ bench:
 	python3 bench/run.py
 
 clean:
-	rm -rf build
+	rm -rf build dist
