@@ -158,7 +158,8 @@ def check_signing(work, e2e_tests):
     allowed = set(range(checksum, checksum + 4)) | set(range(table, table + 8))
     expect(set(changed) <= allowed, f"signing changed bytes {sorted(set(changed) - allowed)}")
 
-    cases = run(e2e_tests, "--gtest_filter=*/Emulated*:*/Win32",
+    # A signature cannot change the counter's pace, so the runs in a row are left out.
+    cases = run(e2e_tests, "--gtest_filter=*/Emulated*:*/Win32-*RunsInARow*",
                 env=dict(os.environ, TICKLOW_WIN32_EXE=signed_path))
     expect(cases.returncode == 0 and b"[  PASSED  ]" in cases.stdout,
            f"the signed ticklow.exe fails end to end:\n{cases.stdout.decode()[-4000:]}")
