@@ -78,8 +78,17 @@ def checked_run(command, expected, env=None):
     return result, None
 
 
-def failure(command, expected, env=None):
-    return checked_run(command, expected, env)[1]
+def checked_then_timed(entries, time, env=None, start=()):
+    """For each (label, command, expected) entry: its label, what went wrong
+    on a first run, and its timing, measured by time() only for the commands
+    that did their job. start is what runs each command, such as Wine."""
+    commands = [list(start) + command for _, command, _ in entries]
+    failures = [checked_run(command, expected, env)[1]
+                for command, (_, _, expected) in zip(commands, entries)]
+    working = [command for command, failed in zip(commands, failures) if not failed]
+    timings = iter(time(working) if working else [])
+    return [(label, failed, None if failed else next(timings))
+            for (label, _, _), failed in zip(entries, failures)]
 
 
 def hyperfine(commands, runs, warmup):
@@ -129,27 +138,25 @@ def machine(wine_runs):
     return f"{model}, {os.cpu_count()} cores, Linux {kernel}, {wine}"
 
 
-def ratio(median, floor):
-    return f"{median / floor:.2f}" if floor else "–"
+def ratio(median, results):
+    """median over the floor's, the first entry's, when the floor did its job."""
+    floor = results[0][2]
+    return f"{median / floor[0]:.2f}" if floor else "–"
 
 
 def linux_table():
-    failures = [failure(command, expected) for _, command, expected in LINUX]
-    working = [command for (_, command, _), failed in zip(LINUX, failures) if not failed]
-    timings = iter(hyperfine(working, LINUX_RUNS, 50) if working else [])
+    results = checked_then_timed(LINUX, lambda working: hyperfine(working, LINUX_RUNS, 50))
     rows = ["| Command | Median | × floor | Instructions | System calls |",
             "|---|---:|---:|---:|---:|"]
-    floor_time, tool = None, (None, None)
-    for (label, command, _), failed in zip(LINUX, failures):
+    tool = (None, None)
+    for (label, failed, timing), (_, command, _) in zip(results, LINUX):
         if failed:
             rows.append(f"| {label} | {failed} | | | |")
             continue
-        median = next(timings)[0]
-        floor_time = floor_time or (median if command == LINUX[0][1] else None)
         count, made = instructions(command), system_calls(command)
         if command == LINUX[1][1]:
             tool = (count, made)
-        rows.append(f"| {label} | {median:.3f} ms | {ratio(median, floor_time)} | {count:,} | "
+        rows.append(f"| {label} | {timing[0]:.3f} ms | {ratio(timing[0], results)} | {count:,} | "
                     f"{len(made)} |")
     return rows, tool
 
@@ -171,35 +178,34 @@ def wine_runs():
     return subprocess.run(["scripts/runs-i386"], check=False).returncode == 0
 
 
-def wine_table():
-    if not wine_runs():
+def wine_table(wine):
+    if not wine:
         return ["No Wine timings: this host cannot run 32-bit x86 programs (`scripts/runs-i386` "
                 "starts one and the kernel refuses it), and Wine's loader is one. The "
                 "instructions ticklow.exe executes are counted on the CPU emulator below."]
     # Wine itself, not our script around it, so that only Wine's start-up is
     # added to each run; the script brings up the prefix's server first.
     run([WINE, "cmd", "/c", "exit"])
-    rows = ["Wine's own start-up dominates every run, so the ratios are small and the timings "
-            "noisy: the median of many runs, timed by this script with the three programs "
-            "taking turns.", ""]
     env = dict(os.environ, WINEPREFIX=os.path.join(ROOT, "build/win32/wineprefix"),
                WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    failures = [failure(["wine"] + command, expected, env) for _, command, expected in WINDOWS]
-    working = [["wine"] + command for (_, command, _), failed in zip(WINDOWS, failures)
-               if not failed]
-    interleaved(working, 10, env)  # warm-up
-    timings = iter(interleaved(working, WINE_RUNS, env))
-    rows += [f"| Command (under Wine, {WINE_RUNS} runs each, taking turns) | Median | × floor | "
-             "Mean | Fastest |",
-             "|---|---:|---:|---:|---:|"]
-    floor = None
-    for (label, command, _), failed in zip(WINDOWS, failures):
+
+    def time(working):
+        interleaved(working, 10, env)  # warm-up
+        return interleaved(working, WINE_RUNS, env)
+
+    results = checked_then_timed(WINDOWS, time, env, start=["wine"])
+    rows = ["Wine's own start-up dominates every run, so the ratios are small and the timings "
+            "noisy: the median of many runs, timed by this script with the three programs "
+            "taking turns.", "",
+            f"| Command (under Wine, {WINE_RUNS} runs each, taking turns) | Median | × floor | "
+            "Mean | Fastest |",
+            "|---|---:|---:|---:|---:|"]
+    for label, failed, timing in results:
         if failed:
             rows.append(f"| {label} | {failed} | | | |")
             continue
-        median, mean, fastest = next(timings)
-        floor = floor or (median if command == WINDOWS[0][1] else None)
-        rows.append(f"| {label} | {median:.1f} ms | {ratio(median, floor)} | {mean:.1f} ms | "
+        median, mean, fastest = timing
+        rows.append(f"| {label} | {median:.1f} ms | {ratio(median, results)} | {mean:.1f} ms | "
                     f"{fastest:.1f} ms |")
     return rows
 
@@ -246,8 +252,9 @@ def main():
     os.chdir(ROOT)
     when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     linux, (tool_count, tool_calls) = linux_table()
+    wine = wine_runs()
     lines = ["# ticklow benchmark", "",
-             f"Machine: {machine(wine_runs())}. Measured {when}. Reproduce with `make bench`.", "",
+             f"Machine: {machine(wine)}. Measured {when}. Reproduce with `make bench`.", "",
              "## Whole process on Linux", "",
              f"Wall time from hyperfine ({LINUX_RUNS} runs each, no shell), instructions in user "
              "space for the whole process from callgrind, system calls from `strace -f`. "
@@ -256,7 +263,7 @@ def main():
     lines += linux
     lines += ["", f"System calls of `build/host/ticklow 31`: {', '.join(tool_calls)}.", "",
               "## Whole process under Wine", ""]
-    lines += wine_table()
+    lines += wine_table(wine)
     lines += ["", "## ticklow.exe on the CPU emulator", "",
               "The instructions executed from the entry to the call of ExitProcess, counted by "
               "`ticklow_emulate`; the four KERNEL32 calls are modelled, so their own cost is not "
