@@ -396,8 +396,7 @@ std::optional<std::uint32_t> ModelWriteFile(uc_engine* uc, Run& run,
           " that cannot be read";
     return std::nullopt;
   }
-  bool const ours = handle == STDOUT_HANDLE && run.options->output == "inherit";
-  bool const done = ours && WriteAll(run.output, buffer);
+  bool const done = handle == STDOUT_HANDLE && WriteAll(run.output, buffer);
   std::uint32_t const count = done ? length : 0;
   if (uc_mem_write(uc, written, &count, sizeof count) != UC_ERR_OK) {
     why = "WriteFile's byte count at " + Hex(written) + " cannot be written";
