@@ -104,9 +104,12 @@ class EndToEnd : public ::testing::TestWithParam<Target> {
     return RunTarget(GetParam(), arguments, options, executable);
   }
 
-  // A copy of the executable under another name, for runs that care where it lives.
+  // A copy of the executable in directory, for runs that care where it lives,
+  // under the name a user runs it by (ticklow or ticklow.exe) whatever the
+  // file under test is called: a signed copy may be signed.exe.
   static fs::path CopyInto(fs::path const& directory) {
-    fs::path copy = directory / fs::path{GetParam().executable}.filename();
+    fs::path copy = directory / "ticklow";
+    copy.replace_extension(fs::path{GetParam().executable}.extension());
     fs::copy_file(GetParam().executable, copy, fs::copy_options::overwrite_existing);
     return copy;
   }
