@@ -26,14 +26,25 @@ build-%:
 	cmake --preset $*
 	cmake --build --preset $* -j $(JOBS)
 
-# Every tree's tests, then what each tree ran and why anything was skipped.
+# Every tree built and tested, whatever failed before it, so that one failure
+# never hides another; then what each tree ran, why anything was skipped, and
+# which trees failed.
 test:
 	scripts/install-deps
-	$(MAKE) build
+	@failed=""; \
 	for preset in $(PRESETS); do \
-	  ctest --preset $$preset -j $(JOBS) --output-junit junit.xml || exit 1; \
-	done
-	scripts/test-summary $(PRESETS)
+	  rm -f build/$$preset/junit.xml; \
+	  $(MAKE) build-$$preset || failed="$$failed $$preset"; \
+	done; \
+	for preset in $(PRESETS); do \
+	  [ -d build/$$preset ] || continue; \
+	  ctest --preset $$preset -j $(JOBS) --output-junit junit.xml || failed="$$failed $$preset"; \
+	done; \
+	scripts/test-summary $(PRESETS); \
+	if [ -n "$$failed" ]; then \
+	  echo "make test: failed:$$(printf ' %s\n' $$failed | awk '!seen[$$0]++' | tr -d '\n')"; \
+	  exit 1; \
+	fi
 
 # Plants each fault kept in tests/mutants in a scratch copy of the tree and
 # checks that a test catches it; ends on "N killed, M survived".
