@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -89,6 +91,107 @@ TEST(CommandLine, ALineThatDoesNotFitBecomesABadArgument) {
     EXPECT_EQ(built.line, OVERSIZED_COMMAND_LINE);
     EXPECT_EQ(ParseBitCount(SkipProgramName(built.line.c_str())), BAD_ARGUMENT);
   }
+}
+
+// The layout written out plainly from the Windows rules, with no limit: the
+// name quoted when empty or holding a blank or a quotation mark, each mark in
+// it doubled; the first argument quoted by the usual convention; a space
+// before it, and one behind it when more arguments follow.
+std::string QuotedName(std::string const& name) {
+  if (!name.empty() && name.find_first_of(" \t\"") == std::string::npos) {
+    return name;
+  }
+  std::string quoted = "\"";
+  for (char const c : name) {
+    quoted += c == '"' ? "\"\"" : std::string(1, c);
+  }
+  return quoted + '"';
+}
+
+std::string QuotedArgument(std::string const& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
+    return argument;
+  }
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (char const c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    quoted += c;
+    backslashes = 0;
+  }
+  return quoted.append(backslashes * 2, '\\') + '"';
+}
+
+std::string WindowsLine(std::vector<std::string> const& argv) {
+  std::string line = QuotedName(argv.empty() ? "" : argv[0]);
+  if (argv.size() > 1) {
+    line += ' ' + QuotedArgument(argv[1]) + (argv.size() > 2 ? " " : "");
+  }
+  return line;
+}
+
+// Each byte the layout adds (the quotes around a name, a doubled mark, the
+// space before the argument, its quotes and backslashes, the space behind it)
+// is made the first one past the room, and the one just inside it, by padding
+// the front of the name or the argument. The room is the real one and a small
+// one, which puts the padding on the other side of the buffer's own limits.
+template <std::size_t Capacity>
+void ExpectTheWindowsAnswerAtTheEdge() {
+  struct EdgeCase {
+    std::string name;  // padded at the front
+    std::vector<std::string> arguments;
+  };
+  std::vector<EdgeCase> const cases{
+      {"n", {}},        {"a b", {}},        {"a\"b", {}},     {"a\"", {}},
+      {"n", {"31"}},    {"n", {"31", "7"}}, {"a b", {"31"}},  {"n", {""}},
+      {"n", {"", "7"}}, {"n", {"a\"b"}},    {"n", {"a b\\"}}, {"n", {"x\\\"y z", "7"}},
+      {"n", {"\t"}},    {"n", {"a\\b"}},
+  };
+  constexpr std::size_t LONGEST = Capacity - 1;
+  for (EdgeCase const& edge : cases) {
+    for (bool const padArgument : {false, true}) {
+      // Padding an empty argument would take its quotes away.
+      if (padArgument && (edge.arguments.empty() || edge.arguments[0].empty())) {
+        continue;
+      }
+      std::vector<std::string> argv{edge.name};
+      argv.insert(argv.end(), edge.arguments.begin(), edge.arguments.end());
+      std::string& padded = argv[padArgument ? 1 : 0];
+      std::size_t const unpadded = WindowsLine(argv).size();
+      std::string const original = padded;
+      // Lines from 12 bytes short of the room to 4 past it.
+      for (std::size_t length = LONGEST - 12; length <= LONGEST + 4; ++length) {
+        padded = std::string(length - unpadded, 'p') + original;
+        std::string const expected = WindowsLine(argv);
+        ASSERT_EQ(expected.size(), length);
+        std::vector<char const*> pointers;
+        for (std::string const& argument : argv) {
+          pointers.push_back(argument.c_str());
+        }
+        static char buffer[Capacity];
+        bool const fits = BuildCommandLine(static_cast<int>(argv.size()), pointers.data(), buffer);
+        std::string const line{buffer};
+        // The end of a line tells the case; the padding would drown it.
+        auto const tail = [](std::string const& text) {
+          return ::testing::PrintToString(
+              text.substr(text.size() - std::min<std::size_t>(16, text.size())));
+        };
+        EXPECT_EQ(fits, length <= LONGEST) << length << " bytes ending " << tail(expected);
+        EXPECT_TRUE(line == (length <= LONGEST ? expected : OVERSIZED_COMMAND_LINE))
+            << "room " << LONGEST << ", " << length << " bytes ending " << tail(expected)
+            << ", laid out as " << line.size() << " bytes ending " << tail(line);
+      }
+    }
+  }
+}
+
+TEST(CommandLine, EachByteTheLayoutAddsFitsExactlyAsWindowsWouldHaveIt) {
+  ExpectTheWindowsAnswerAtTheEdge<COMMAND_LINE_CAPACITY>();
+  ExpectTheWindowsAnswerAtTheEdge<48>();
 }
 
 // Whatever the program is called, the entry finds the first argument where the
