@@ -5,6 +5,7 @@
 #     runtime DLL came along;
 #   - a console program, large-address aware, marked for ASLR (DYNAMIC_BASE,
 #     with a base-relocation table that is not empty), NX_COMPAT and NO_SEH;
+#   - exactly one counter read;
 #   - no section both writable and executable;
 #   - a PE checksum that matches the file;
 #   - and, as an outside opinion, what Debian's pesec says: ASLR yes, DEP/NX
@@ -56,6 +57,16 @@ list(SORT functions)
 set(expected ExitProcess GetCommandLineA GetStdHandle WriteFile)
 if(NOT functions STREQUAL expected)
   fail("imports ${functions}, expected exactly ${expected}")
+endif()
+
+# One counter read, so that both halves of the count come from one instant: a
+# second read disagrees only when the low half wraps between the two, which
+# no run can be relied on to show.
+dump(code "${OBJDUMP}" -d "${EXE}")
+string(REGEX MATCHALL "\trdtsc" reads "${code}")
+list(LENGTH reads count)
+if(NOT count EQUAL 1)
+  fail("reads the counter ${count} times, expected once")
 endif()
 
 # IMAGE_SCN_MEM_EXECUTE and IMAGE_SCN_MEM_WRITE together.
