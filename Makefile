@@ -10,15 +10,18 @@ run:
 	@# The tool exits with 1 once its output is written, 0 if the write failed.
 	build/host/ticklow 31; [ $$? -eq 1 ]
 
-# The host tree's end-to-end tests drive build/win32/ticklow.exe too, so the
-# Windows build comes first.
-PRESETS = win32 host posix i686-linux aarch64-linux sanitize
+# The host tree's end-to-end tests drive the Windows executables too, so the
+# Windows builds come first.
+WINDOWS_PRESETS = win32 win64 winarm64
+PRESETS = $(WINDOWS_PRESETS) host posix i686-linux aarch64-linux sanitize
 
 build: $(addprefix build-,$(PRESETS))
 
 # One tree per preset: build-host (the tool without a C library where the
 # platform allows), build-posix (the tool on the C library, the build for
-# every other host), build-win32, build-i686-linux and build-aarch64-linux
+# every other host), build-win32, build-win64 and build-winarm64 (the Windows
+# executables for 32-bit x86, x64 and ARM64), build-i686-linux and
+# build-aarch64-linux
 # (static, on the POSIX layer, run under qemu-user where the host cannot run
 # them), and build-sanitize (the host tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and the fuzzer, with clang).
@@ -65,8 +68,10 @@ install:
 # Authenticode-signed first; SIGN_TIMESTAMP names a timestamp server.
 dist:
 	scripts/install-deps dist
-	cmake --preset win32
-	cmake --build --preset win32 --target ticklow_win32 -j $(JOBS)
+	for preset in $(WINDOWS_PRESETS); do \
+	  cmake --preset $$preset && \
+	  cmake --build --preset $$preset --target ticklow_win32 -j $(JOBS) || exit 1; \
+	done
 	cmake --preset host
 	cmake --build --preset host --target ticklow -j $(JOBS)
 	scripts/dist $(if $(SIGN_PKCS12),--sign-pkcs12 $(SIGN_PKCS12)) \

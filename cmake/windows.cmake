@@ -3,24 +3,90 @@
 # functions the code names. Linking without libgcc also proves that no 64-bit
 # division helper slipped in. Sized for bytes, not speed: a run is a few
 # hundred instructions either way. Hardened as a security review expects:
-# ASLR (a dynamic base with a complete relocation table, which systems that
-# force ASLR require), NX, and NO_SEH, since there is no exception handler to
-# register. Large-address awareness costs nothing; the linker script keeps the
-# sections few and none both writable and executable.
+# ASLR (DYNAMIC_BASE, and on 64 bits HIGH_ENTROPY_VA), NX, and on 32-bit x86
+# NO_SEH, since there is no exception handler to register. The 32-bit image
+# holds absolute addresses, so it carries a complete relocation table, which
+# systems that force ASLR require. The 64-bit images address everything
+# relative to the instruction, so they need no fixup: they ship without a
+# relocation directory and with "relocations stripped" clear, which is what
+# the loader takes as "movable, nothing to fix". A table holding no fixup
+# would cost a 512-byte section and tell the loader nothing more.
+#
+# One processor per tree, from its toolchain file: x86 and AMD64 with
+# mingw-w64's GNU ld and our linker script, which keeps the sections few and
+# none both writable and executable; ARM64 with clang and lld, which takes no
+# linker script.
 set(TICKLOW_WIN32_LAYOUT ${PROJECT_SOURCE_DIR}/cmake/ticklow-win32.ld)
-function(ticklow_crt_free target)
-  target_compile_options(${target} PRIVATE
+set(TICKLOW_COMPILE_FOR_BYTES
     -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-stack-protector
-    -fomit-frame-pointer -mpreferred-stack-boundary=2
-    -falign-functions=1 -falign-jumps=1 -falign-loops=1 -falign-labels=1
-    -ffunction-sections -fdata-sections)
-  target_link_options(${target} PRIVATE
-    -nostdlib -nostartfiles -s -T ${TICKLOW_WIN32_LAYOUT}
-    LINKER:--gc-sections LINKER:--subsystem,console LINKER:--entry,_mainCRTStartup
-    LINKER:--dynamicbase LINKER:--enable-reloc-section LINKER:--nxcompat LINKER:--no-seh
-    LINKER:--large-address-aware LINKER:--no-insert-timestamp)
-  set_target_properties(${target} PROPERTIES LINK_DEPENDS ${TICKLOW_WIN32_LAYOUT})
-  target_link_libraries(${target} PRIVATE kernel32)
+    -fomit-frame-pointer -ffunction-sections -fdata-sections)
+set(TICKLOW_LINK_HARDENED
+    -nostdlib -nostartfiles -s LINKER:--gc-sections LINKER:--subsystem,console
+    LINKER:--dynamicbase LINKER:--nxcompat LINKER:--no-insert-timestamp)
+
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86")
+  set(TICKLOW_WINDOWS_ARCH x86)
+  set(TICKLOW_WINDOWS_TREE win32)
+  list(APPEND TICKLOW_COMPILE_FOR_BYTES -mpreferred-stack-boundary=2
+       -falign-functions=1 -falign-jumps=1 -falign-loops=1 -falign-labels=1)
+  # 32-bit C names carry a leading underscore.
+  list(APPEND TICKLOW_LINK_HARDENED -T ${TICKLOW_WIN32_LAYOUT} LINKER:--entry,_mainCRTStartup
+       LINKER:--enable-reloc-section LINKER:--no-seh LINKER:--large-address-aware)
+elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "AMD64")
+  set(TICKLOW_WINDOWS_ARCH x64)
+  set(TICKLOW_WINDOWS_TREE win64)
+  list(APPEND TICKLOW_COMPILE_FOR_BYTES
+       -falign-functions=1 -falign-jumps=1 -falign-loops=1 -falign-labels=1)
+  list(APPEND TICKLOW_LINK_HARDENED -T ${TICKLOW_WIN32_LAYOUT} LINKER:--entry,mainCRTStartup
+       LINKER:--disable-reloc-section LINKER:--high-entropy-va)
+elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
+  set(TICKLOW_WINDOWS_ARCH arm64)
+  set(TICKLOW_WINDOWS_TREE winarm64)
+  # lld sizes the headers for every output section it started, empty ones
+  # included; folding the (empty) writable data into .rdata keeps them to
+  # 512 bytes. lld writes no checksum: a step after the link does.
+  add_compile_options(-ffreestanding -nostdinc++)
+  include_directories(SYSTEM ${TICKLOW_LIBSTDCXX_HEADERS}
+                      ${TICKLOW_LIBSTDCXX_HEADERS}/x86_64-w64-mingw32)
+  list(APPEND TICKLOW_LINK_HARDENED -fuse-ld=lld LINKER:--entry,mainCRTStartup
+       LINKER:--high-entropy-va LINKER:-Xlink=-merge:.data=.rdata)
+else()
+  message(FATAL_ERROR "ticklow: no Windows build for processor ${CMAKE_SYSTEM_PROCESSOR}")
+endif()
+
+# Debian has a C and C++ runtime for mingw-w64's processors only, and test
+# programs need one.
+if(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
+  set(TICKLOW_WINDOWS_RUNTIME OFF)
+else()
+  set(TICKLOW_WINDOWS_RUNTIME ON)
+endif()
+
+# The import library: mingw-w64's own where it has one, else one made from
+# the four functions we use.
+if(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
+  find_program(TICKLOW_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+  set(TICKLOW_KERNEL32 ${CMAKE_BINARY_DIR}/libkernel32.a)
+  add_custom_command(OUTPUT ${TICKLOW_KERNEL32}
+    COMMAND ${TICKLOW_DLLTOOL} -m arm64 -d ${PROJECT_SOURCE_DIR}/cmake/kernel32.def
+            -l ${TICKLOW_KERNEL32}
+    DEPENDS ${PROJECT_SOURCE_DIR}/cmake/kernel32.def)
+  add_custom_target(ticklow_kernel32 DEPENDS ${TICKLOW_KERNEL32})
+else()
+  set(TICKLOW_KERNEL32 kernel32)
+endif()
+
+function(ticklow_crt_free target)
+  target_compile_options(${target} PRIVATE ${TICKLOW_COMPILE_FOR_BYTES})
+  target_link_options(${target} PRIVATE ${TICKLOW_LINK_HARDENED})
+  target_link_libraries(${target} PRIVATE ${TICKLOW_KERNEL32})
+  if(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
+    add_dependencies(${target} ticklow_kernel32)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/pe-checksum $<TARGET_FILE:${target}>)
+  else()
+    set_target_properties(${target} PROPERTIES LINK_DEPENDS ${TICKLOW_WIN32_LAYOUT})
+  endif()
 endfunction()
 
 # The shipped executable.

@@ -22,6 +22,15 @@ inline constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
 #else
 #define TICKLOW_IMPORT
 #define TICKLOW_WINAPI
+#if defined(_WIN32)
+// A Windows test program links KERNEL32 as well, for GoogleTest and the C++
+// library. Where C names carry no decoration (everywhere but 32-bit x86) the
+// fake's functions would clash with KERNEL32's, so there they go by names of
+// their own; the code still calls them by Windows' names.
+#define GetStdHandle TicklowFakeGetStdHandle
+#define GetCommandLineA TicklowFakeGetCommandLineA
+#define WriteFile TicklowFakeWriteFile
+#endif
 #endif
 
 extern "C" {
