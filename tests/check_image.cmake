@@ -1,17 +1,21 @@
-# Checks the shipped Windows executable itself, as a security review and a
-# user would:
-#   - at most 2,048 bytes (the headers and three sections at the 512-byte
-#     file alignment), its only imports the four KERNEL32 functions, so no C
-#     runtime DLL came along;
-#   - a console program, large-address aware, marked for ASLR (DYNAMIC_BASE,
-#     with a base-relocation table that is not empty), NX_COMPAT and NO_SEH;
-#   - exactly one counter read;
+# Checks a shipped Windows executable itself, as a security review and a user
+# would, for each processor (ARCH x86, x64 or arm64):
+#   - at most MAX_SIZE bytes, and its only imports the four KERNEL32
+#     functions, so no C runtime DLL came along;
+#   - a console program for that processor (PE32 on x86, PE32+ otherwise),
+#     large-address aware, with no time stamp;
+#   - marked for ASLR (DYNAMIC_BASE, and HIGH_ENTROPY_VA on 64 bits) and
+#     NX_COMPAT, and NO_SEH on x86, where there is no handler to register;
+#   - movable: never "relocations stripped"; the x86 image, which holds
+#     absolute addresses, with a base-relocation table that is not empty;
+#     the 64-bit ones, which hold none, with no relocation directory at all;
+#   - exactly one counter read (rdtsc, or mrs of CNTVCT_EL0);
 #   - no section both writable and executable;
 #   - a PE checksum that matches the file;
 #   - and, as an outside opinion, what Debian's pesec says: ASLR yes, DEP/NX
-#     yes, SEH no.
-#   cmake -DEXE=ticklow.exe -DOBJDUMP=i686-w64-mingw32-objdump -DPESEC=pesec
-#         -DREADPE=readpe -P check_image.cmake
+#     yes, and on x86 SEH no.
+#   cmake -DEXE=ticklow.exe -DARCH=x86 -DMAX_SIZE=2048 -DOBJDUMP=llvm-objdump
+#         -DPESEC=pesec -DREADPE=readpe -P check_image.cmake
 
 function(fail)
   message(FATAL_ERROR "${EXE}: ${ARGN}")
@@ -25,45 +29,90 @@ function(dump variable)
   set(${variable} "${output}" PARENT_SCOPE)
 endfunction()
 
-file(SIZE "${EXE}" size)
-if(size GREATER 2048)
-  fail("${size} bytes, more than 2048")
-endif()
-
-dump(headers "${OBJDUMP}" -p "${EXE}")
-foreach(required "(Windows CUI)" "large address aware" "DYNAMIC_BASE" "NX_COMPAT" "NO_SEH"
-                 "HIGHLOW")
-  string(FIND "${headers}" "${required}" found)
-  if(found EQUAL -1)
-    fail("lacks ${required}")
+# The number readpe gives for a field, such as "Magic number" or "Checksum".
+function(field variable text name)
+  if(NOT text MATCHES "\n *${name}: +(0x[0-9a-f]+|[0-9]+)")
+    fail("readpe shows no ${name}")
   endif()
-endforeach()
-if(headers MATCHES "relocations stripped" OR headers MATCHES "Entry 5 [0-9a-f]+ 00000000 Base Relocation")
-  fail("has no base relocations, so it cannot load at another base")
+  math(EXPR value "${CMAKE_MATCH_1}")
+  set(${variable} ${value} PARENT_SCOPE)
+endfunction()
+
+function(require_bits value bits what)
+  math(EXPR present "${value} & ${bits}")
+  if(NOT present EQUAL ${bits})
+    fail("lacks ${what}")
+  endif()
+endfunction()
+
+file(SIZE "${EXE}" size)
+if(size GREATER MAX_SIZE)
+  fail("${size} bytes, more than ${MAX_SIZE}")
 endif()
 
-string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${headers}")
-if(NOT dlls STREQUAL "DLL Name: KERNEL32.dll")
-  fail("imports from other than KERNEL32.dll alone: ${dlls}")
+# Each processor's machine type and optional-header magic.
+set(expected_x86 0x14c 0x10b)
+set(expected_x64 0x8664 0x20b)
+set(expected_arm64 0xaa64 0x20b)
+dump(headers "${READPE}" -h coff -h optional -d -i "${EXE}")
+field(machine "${headers}" "Machine")
+field(magic "${headers}" "Magic number")
+list(GET expected_${ARCH} 0 expected_machine)
+list(GET expected_${ARCH} 1 expected_magic)
+if(NOT machine EQUAL expected_machine OR NOT magic EQUAL expected_magic)
+  fail("machine ${machine} and magic ${magic}, expected ${expected_${ARCH}} for ${ARCH}")
 endif()
-# Import entries look like "<tab>3050<tab>  355  ExitProcess".
-string(REGEX MATCHALL "\n\t[0-9a-f]+\t +[0-9]+ +[A-Za-z0-9_]+" entries "${headers}")
-set(functions "")
-foreach(entry IN LISTS entries)
-  string(REGEX REPLACE ".* " "" name "${entry}")
-  list(APPEND functions "${name}")
-endforeach()
-list(SORT functions)
+field(stamp "${headers}" "Date/time stamp")
+if(NOT stamp EQUAL 0)
+  fail("has the time stamp ${stamp}, so no two builds match")
+endif()
+field(subsystem "${headers}" "Subsystem required")
+if(NOT subsystem EQUAL 3)
+  fail("is not a console program (subsystem ${subsystem})")
+endif()
+
+# IMAGE_FILE_LARGE_ADDRESS_AWARE; DYNAMIC_BASE, NX_COMPAT, and per processor
+# HIGH_ENTROPY_VA or NO_SEH.
+field(characteristics "${headers}" "Characteristics")
+require_bits(${characteristics} 0x20 "large address awareness")
+field(dll "${headers}" "DLL characteristics")
+require_bits(${dll} 0x140 "DYNAMIC_BASE and NX_COMPAT")
+if(ARCH STREQUAL "x86")
+  require_bits(${dll} 0x400 "NO_SEH")
+else()
+  require_bits(${dll} 0x20 "HIGH_ENTROPY_VA")
+endif()
+
+math(EXPR stripped "${characteristics} & 0x1")
+if(stripped)
+  fail("says its relocations are stripped, so it cannot load at another base")
+endif()
+string(FIND "${headers}" "IMAGE_DIRECTORY_ENTRY_BASERELOC" relocations)
+if(ARCH STREQUAL "x86" AND relocations EQUAL -1)
+  fail("has no base relocations, yet its absolute addresses need them at another base")
+elseif(NOT ARCH STREQUAL "x86" AND NOT relocations EQUAL -1)
+  fail("has a relocation directory, yet it holds no absolute address to fix")
+endif()
+
+# readpe lists the imports library by library, each function by name.
+string(REGEX MATCHALL "\n +Name: +[^\n]+" names "${headers}")
+string(REGEX REPLACE "\n +Name: +" "" names "${names}")
+list(POP_FRONT names dll_name)
+list(SORT names)
 set(expected ExitProcess GetCommandLineA GetStdHandle WriteFile)
-if(NOT functions STREQUAL expected)
-  fail("imports ${functions}, expected exactly ${expected}")
+if(NOT dll_name STREQUAL "KERNEL32.dll" OR NOT names STREQUAL expected)
+  fail("imports ${dll_name}: ${names}, expected exactly KERNEL32.dll: ${expected}")
 endif()
 
 # One counter read, so that both halves of the count come from one instant: a
 # second read disagrees only when the low half wraps between the two, which
 # no run can be relied on to show.
 dump(code "${OBJDUMP}" -d "${EXE}")
-string(REGEX MATCHALL "\trdtsc" reads "${code}")
+if(ARCH STREQUAL "arm64")
+  string(REGEX MATCHALL "\tmrs\t[a-z0-9]+, CNTVCT_EL0" reads "${code}")
+else()
+  string(REGEX MATCHALL "\trdtsc" reads "${code}")
+endif()
 list(LENGTH reads count)
 if(NOT count EQUAL 1)
   fail("reads the counter ${count} times, expected once")
@@ -82,17 +131,17 @@ endforeach()
 
 # The PE checksum: the file's 16-bit words summed with the carries folded
 # back in, the checksum field itself read as zero, plus the file's length.
+field(stated "${headers}" "Checksum")
 file(READ "${EXE}" bytes HEX)
-string(REGEX REPLACE ".*CheckSum\t+([0-9a-f]+).*" "0x\\1" stated "${headers}")
 string(SUBSTRING "${bytes}" 120 8 lfanew)  # e_lfanew, at 0x3C, little-endian
 string(REGEX REPLACE "(..)(..)(..)(..)" "0x\\4\\3\\2\\1" lfanew "${lfanew}")
-math(EXPR field "(${lfanew} + 88) * 2")  # CheckSum: 88 bytes into the PE headers
-math(EXPR field_high "${field} + 4")
+math(EXPR at_field "(${lfanew} + 88) * 2")  # CheckSum: 88 bytes into the PE headers
+math(EXPR at_field_high "${at_field} + 4")
 string(LENGTH "${bytes}" digits)
 set(sum 0)
 math(EXPR last "${digits} - 4")
 foreach(at RANGE 0 ${last} 4)
-  if(NOT at EQUAL field AND NOT at EQUAL field_high)
+  if(NOT at EQUAL at_field AND NOT at EQUAL at_field_high)
     string(SUBSTRING "${bytes}" ${at} 4 word)
     string(REGEX REPLACE "(..)(..)" "0x\\2\\1" word "${word}")
     math(EXPR sum "${sum} + ${word}")
@@ -100,18 +149,24 @@ foreach(at RANGE 0 ${last} 4)
   endif()
 endforeach()
 math(EXPR computed "${sum} + ${size}")
-math(EXPR stated_value "${stated}")
-if(NOT computed EQUAL stated_value)
+if(NOT computed EQUAL stated)
   math(EXPR computed "${computed}" OUTPUT_FORMAT HEXADECIMAL)
+  math(EXPR stated "${stated}" OUTPUT_FORMAT HEXADECIMAL)
   fail("its PE checksum says ${stated}, the file sums to ${computed}")
 endif()
 
 dump(opinion "${PESEC}" "${EXE}")
-foreach(verdict "ASLR: +yes" "DEP/NX: +yes" "SEH: +no")
+set(verdicts "ASLR: +yes" "DEP/NX: +yes")
+if(ARCH STREQUAL "x86")
+  list(APPEND verdicts "SEH: +no")
+endif()
+foreach(verdict IN LISTS verdicts)
   if(NOT opinion MATCHES "${verdict}")
     fail("pesec does not say ${verdict}:\n${opinion}")
   endif()
 endforeach()
 
-message(STATUS "${EXE}: ${size} bytes, checksum ${stated}, imports KERNEL32.dll: ${functions}; "
-               "pesec: ASLR yes, DEP/NX yes, SEH no")
+math(EXPR stated "${stated}" OUTPUT_FORMAT HEXADECIMAL)
+string(REPLACE " +" " " verdicts "${verdicts}")
+message(STATUS "${EXE}: ${ARCH}, ${size} bytes, checksum ${stated}, imports KERNEL32.dll: "
+               "${names}; one counter read; pesec: ${verdicts}")
