@@ -1,12 +1,11 @@
-// Runs a 32-bit Windows console program such as ticklow.exe on an emulated
-// x86 CPU (Unicorn), so that the real executable is tested end to end on
-// hosts where Wine cannot start. The image is loaded as the Windows loader
-// loads one like ours: the headers and each section at its RVA with the
-// protection its characteristics give, the base relocations applied when it
-// is asked to load elsewhere, the imports bound by name to the four KERNEL32
-// functions modelled here. Anything else is refused, and anything that goes
-// wrong while it runs ends the run with a status of its own and one line on
-// standard error; it is never taken for a pass.
+// Runs a Windows console program such as ticklow.exe on an emulated CPU
+// (Unicorn): 32-bit x86, x64 or ARM64, whichever the image is for, so that
+// each real executable is tested end to end on any host, Wine or not. The
+// image is loaded as the Windows loader loads one like ours: the headers and each section at its
+// RVA with the protection its characteristics give, the base relocations applied when it is asked
+// to load elsewhere, the imports bound by name to the four KERNEL32 functions modelled here.
+// Anything else is refused, and anything that goes wrong while it runs ends the run with a status
+// of its own and one line on standard error; it is never taken for a pass.
 //
 //   ticklow_emulate [OPTION...] EXE [ARGUMENT...]
 //     --line HEX      the exact command line, hex-encoded (as ticklow_launch.exe
@@ -53,17 +52,75 @@ constexpr int RUNS_DIFFERED = 105;
 
 constexpr std::uint32_t PAGE = 0x1000;
 // The modelled KERNEL32: one stub per function, a trap for a return from the
-// entry, all in one executable page far from the image.
-constexpr std::uint32_t STUBS = 0x7FF0'0000;
+// entry, all in one executable page far from the image. Every address of the
+// model fits 32 bits, so a 64-bit image sees the same ones.
+constexpr std::uint64_t STUBS = 0x7FF0'0000;
 constexpr std::uint32_t STUB_SIZE = 16;
-constexpr std::uint32_t RETURN_TRAP = STUBS + 0x800;
-constexpr std::uint32_t PEB = 0x7FFD'F000;  // stands for the process block, all zeros
-constexpr std::uint32_t COMMAND_LINE = 0x0002'0000;
-constexpr std::uint32_t STACK_TOP = 0x0030'0000;
+constexpr std::uint64_t RETURN_TRAP = STUBS + 0x800;
+constexpr std::uint64_t PEB = 0x7FFD'F000;  // stands for the process block, all zeros
+constexpr std::uint64_t COMMAND_LINE = 0x0002'0000;
+constexpr std::uint64_t STACK_TOP = 0x0030'0000;
 
+// Handles as the program sees them: DWORD -11 widened, as Windows does.
 constexpr std::uint32_t STD_OUTPUT_HANDLE = 0xFFFF'FFF5;  // -11
-constexpr std::uint32_t INVALID_HANDLE_VALUE = 0xFFFF'FFFF;
-constexpr std::uint32_t STDOUT_HANDLE = 0x54;  // any value that is neither
+constexpr std::uint64_t INVALID_HANDLE_VALUE = ~std::uint64_t{0};
+constexpr std::uint64_t STDOUT_HANDLE = 0x54;  // any value that is neither
+
+// What differs from one processor to the next, and nothing else: how the
+// image says it is for it, how its code calls the model, and how the model
+// returns. Arguments are in registers first, the rest on the stack above the
+// return address at their place in the frame (x64 keeps a 32-byte home for
+// the four register ones there; 32-bit x86 passes all on the stack).
+struct Architecture {
+  char const* name;
+  std::uint32_t machine;
+  std::uint32_t magic;  // of the optional header: PE32 or PE32+
+  uc_arch arch;
+  uc_mode mode;
+  std::uint32_t pointer;         // bytes in an address
+  std::uint32_t relocationType;  // the one base-relocation type it uses
+  std::array<int, 5> argumentRegisters;
+  int registerArguments;
+  bool calleePops;                  // stdcall: the stub pops the arguments as it returns
+  int stack, pc, result, link;      // link: the return-address register, or -1: on the stack
+  std::array<std::uint8_t, 4> ret;  // the stub's return instruction
+};
+
+constexpr Architecture X86{
+    "x86",          0x14C,          0x10B,          UC_ARCH_X86, UC_MODE_32,     4, 3, {}, 0, true,
+    UC_X86_REG_ESP, UC_X86_REG_EIP, UC_X86_REG_EAX, -1,          {0xC2, 0, 0, 0}};
+constexpr Architecture X64{"x64",
+                           0x8664,
+                           0x20B,
+                           UC_ARCH_X86,
+                           UC_MODE_64,
+                           8,
+                           10,
+                           {UC_X86_REG_RCX, UC_X86_REG_RDX, UC_X86_REG_R8, UC_X86_REG_R9},
+                           4,
+                           false,
+                           UC_X86_REG_RSP,
+                           UC_X86_REG_RIP,
+                           UC_X86_REG_RAX,
+                           -1,
+                           {0xC3, 0xCC, 0xCC, 0xCC}};
+constexpr Architecture ARM64{
+    "arm64",
+    0xAA64,
+    0x20B,
+    UC_ARCH_ARM64,
+    UC_MODE_ARM,
+    8,
+    10,
+    {UC_ARM64_REG_X0, UC_ARM64_REG_X1, UC_ARM64_REG_X2, UC_ARM64_REG_X3, UC_ARM64_REG_X4},
+    5,
+    false,
+    UC_ARM64_REG_SP,
+    UC_ARM64_REG_PC,
+    UC_ARM64_REG_X0,
+    UC_ARM64_REG_X30,
+    {0xC0, 0x03, 0x5F, 0xD6}};  // ret
+constexpr std::array<Architecture const*, 3> ARCHITECTURES{&X86, &X64, &ARM64};
 
 enum class Function { ExitProcess, GetCommandLineA, GetStdHandle, WriteFile };
 
@@ -85,7 +142,7 @@ struct Options {
   std::string executable;
   std::string line;
   std::string output = "inherit";
-  std::optional<std::uint32_t> base;
+  std::optional<std::uint64_t> base;
   long runs = 1;
   std::uint64_t budget = 100'000;
   bool count = false;
@@ -94,8 +151,9 @@ struct Options {
 // One run's state, shared with the hooks.
 struct Run {
   Options const* options;
+  Architecture const* cpu;
   int output;  // our own copy of descriptor 1; -1 when it was closed
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> code;  // executable ranges
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> code;  // executable ranges
   std::uint64_t instructions = 0;
   std::optional<int> status;
   std::string why;
@@ -129,9 +187,11 @@ std::optional<std::uint32_t> FileWord(std::vector<std::uint8_t> const& file, std
   return value;
 }
 
-std::optional<std::uint32_t> MemoryWord(uc_engine* uc, std::uint64_t address) {
-  std::uint32_t value = 0;
-  if (uc_mem_read(uc, address, &value, sizeof value) != UC_ERR_OK) {
+// A little-endian word of bytes (4 or 8) from the emulated memory.
+std::optional<std::uint64_t> MemoryWord(uc_engine* uc, std::uint64_t address,
+                                        std::uint32_t bytes = 4) {
+  std::uint64_t value = 0;
+  if (uc_mem_read(uc, address, &value, bytes) != UC_ERR_OK) {
     return std::nullopt;
   }
   return value;
@@ -165,9 +225,10 @@ bool SameName(std::string_view a, std::string_view b) {
 
 // The header fields the loader needs, with the offsets of the PE format.
 struct Image {
+  Architecture const* cpu;
   std::uint32_t headers;  // file offset of the PE signature
-  std::uint32_t preferredBase, entry, sectionAlignment, imageSize, headerSize;
-  std::uint32_t stackReserve, characteristics;
+  std::uint64_t preferredBase, stackReserve;
+  std::uint32_t entry, sectionAlignment, imageSize, headerSize, characteristics;
   std::uint32_t importsRva, relocationsRva, relocationsSize;
   std::uint32_t sections, sectionCount;
 };
@@ -186,29 +247,43 @@ std::optional<Image> ReadHeaders(std::vector<std::uint8_t> const& file, std::str
   }
   image.headers = *pe;
   std::uint32_t const optional = *pe + 24;
-  if (FileWord(file, *pe + 4, 2) != 0x14C || FileWord(file, optional, 2) != 0x10B) {
-    why = "not a 32-bit x86 image";
+  for (Architecture const* cpu : ARCHITECTURES) {
+    if (FileWord(file, *pe + 4, 2) == cpu->machine && FileWord(file, optional, 2) == cpu->magic) {
+      image.cpu = cpu;
+    }
+  }
+  if (image.cpu == nullptr) {
+    why = "not an image for 32-bit x86, x64 or ARM64";
     return std::nullopt;
   }
-  auto const directories = FileWord(file, optional + 92);
+  // PE32+ widens the base and the stack sizes to 64 bits and drops BaseOfData,
+  // which moves everything behind them.
+  bool const wide = image.cpu->pointer == 8;
+  std::uint32_t const tables = wide ? 112 : 96;
+  auto const directories = FileWord(file, optional + tables - 4);
   auto const optionalSize = FileWord(file, *pe + 20, 2);
-  auto field = [&](std::uint32_t offset) { return FileWord(file, optional + offset).value_or(0); };
+  auto field = [&](std::uint32_t offset, unsigned bytes = 4) {
+    std::uint64_t const low = FileWord(file, optional + offset).value_or(0);
+    return bytes == 8
+               ? low | std::uint64_t{FileWord(file, optional + offset + 4).value_or(0)} << 32U
+               : low;
+  };
   image.characteristics = FileWord(file, *pe + 22, 2).value_or(0);
   image.sectionCount = FileWord(file, *pe + 6, 2).value_or(0);
   image.sections = optional + optionalSize.value_or(0);
-  image.entry = field(16);
-  image.preferredBase = field(28);
-  image.sectionAlignment = field(32);
-  image.imageSize = field(56);
-  image.headerSize = field(60);
-  image.stackReserve = field(72);
-  if (!directories || *directories < 6 || !optionalSize || *optionalSize < 96 + 6 * 8) {
+  image.entry = static_cast<std::uint32_t>(field(16));
+  image.preferredBase = wide ? field(24, 8) : field(28);
+  image.sectionAlignment = static_cast<std::uint32_t>(field(32));
+  image.imageSize = static_cast<std::uint32_t>(field(56));
+  image.headerSize = static_cast<std::uint32_t>(field(60));
+  image.stackReserve = field(72, image.cpu->pointer);
+  if (!directories || *directories < 6 || !optionalSize || *optionalSize < tables + 6 * 8) {
     why = "the optional header lacks the import and relocation directories";
     return std::nullopt;
   }
-  image.importsRva = field(96 + 8);
-  image.relocationsRva = field(96 + 5 * 8);
-  image.relocationsSize = field(96 + 5 * 8 + 4);
+  image.importsRva = static_cast<std::uint32_t>(field(tables + 8));
+  image.relocationsRva = static_cast<std::uint32_t>(field(tables + 5 * 8));
+  image.relocationsSize = static_cast<std::uint32_t>(field(tables + 5 * 8 + 4));
   if (image.sectionAlignment < PAGE || image.sectionAlignment % PAGE != 0) {
     why = "a section alignment below the page size is not modelled";
     return std::nullopt;
@@ -223,7 +298,7 @@ std::uint32_t Protection(std::uint32_t characteristics) {
 }
 
 bool MapSections(uc_engine* uc, std::vector<std::uint8_t> const& file, Image const& image,
-                 std::uint32_t base, Run& run, std::string& why) {
+                 std::uint64_t base, Run& run, std::string& why) {
   std::uint32_t const headerPages = AlignUp(image.headerSize, PAGE);
   if (headerPages > image.imageSize || uc_mem_map(uc, base, headerPages, UC_PROT_READ) != 0 ||
       uc_mem_write(uc, base, file.data(), std::min<std::size_t>(image.headerSize, file.size())) !=
@@ -259,14 +334,16 @@ bool MapSections(uc_engine* uc, std::vector<std::uint8_t> const& file, Image con
 }
 
 // Adds the distance from the preferred base to every address the relocation
-// table lists; without a table the image can only load where it was linked.
-bool Relocate(uc_engine* uc, Image const& image, std::uint32_t base, std::string& why) {
-  std::uint32_t const delta = base - image.preferredBase;
+// table lists. As the Windows loader has it, an image marked "relocations
+// stripped" loads only where it was linked, and one that is not marked but has
+// no table holds nothing to fix and loads anywhere.
+bool Relocate(uc_engine* uc, Image const& image, std::uint64_t base, std::string& why) {
+  std::uint64_t const delta = base - image.preferredBase;
   if (delta == 0) {
     return true;
   }
-  if ((image.characteristics & RELOCS_STRIPPED) != 0 || image.relocationsSize == 0) {
-    why = "the image has no relocations, so it cannot load at " + Hex(base);
+  if ((image.characteristics & RELOCS_STRIPPED) != 0) {
+    why = "the image's relocations are stripped, so it cannot load at " + Hex(base);
     return false;
   }
   for (std::uint32_t block = 0; block < image.relocationsSize;) {
@@ -283,27 +360,30 @@ bool Relocate(uc_engine* uc, Image const& image, std::uint32_t base, std::string
         return false;
       }
       std::uint32_t const type = fixup >> 12U;
-      std::uint32_t const where = base + *page + (fixup & 0xFFFU);
+      std::uint64_t const where = base + *page + (fixup & 0xFFFU);
       if (type == 0) {
         continue;  // padding
       }
-      auto const value = MemoryWord(uc, where);
-      if (type != 3 || !value) {  // 3: a whole 32-bit address
+      // 3: a whole 32-bit address; 10: a whole 64-bit one.
+      auto const value = MemoryWord(uc, where, image.cpu->pointer);
+      if (type != image.cpu->relocationType || !value) {
         why = "relocation type " + std::to_string(type) + " at " + Hex(where) + " is not modelled";
         return false;
       }
-      std::uint32_t const moved = *value + delta;
-      uc_mem_write(uc, where, &moved, sizeof moved);
+      std::uint64_t const moved = *value + delta;
+      uc_mem_write(uc, where, &moved, image.cpu->pointer);
     }
-    block += *size;
+    block += static_cast<std::uint32_t>(*size);
   }
   return true;
 }
 
 // Points every import at the stub of the KERNEL32 function it names; any
 // other DLL or function, or an import by ordinal, is refused.
-bool BindImports(uc_engine* uc, Image const& image, std::uint32_t base, std::string& why) {
-  for (std::uint32_t descriptor = base + image.importsRva;; descriptor += 20) {
+bool BindImports(uc_engine* uc, Image const& image, std::uint64_t base, std::string& why) {
+  std::uint32_t const pointer = image.cpu->pointer;
+  std::uint64_t const byOrdinal = std::uint64_t{1} << (8 * pointer - 1);
+  for (std::uint64_t descriptor = base + image.importsRva;; descriptor += 20) {
     auto const lookup = MemoryWord(uc, descriptor);
     auto const name = MemoryWord(uc, descriptor + 12);
     auto const addresses = MemoryWord(uc, descriptor + 16);
@@ -319,15 +399,16 @@ bool BindImports(uc_engine* uc, Image const& image, std::uint32_t base, std::str
       why = "imports from " + dll.value_or("?") + ", and only KERNEL32.dll is modelled";
       return false;
     }
-    std::uint32_t const table = *lookup != 0 ? *lookup : *addresses;
-    for (std::uint32_t slot = 0;; slot += 4) {
-      auto const thunk = MemoryWord(uc, base + table + slot);
+    std::uint64_t const table = *lookup != 0 ? *lookup : *addresses;
+    for (std::uint32_t slot = 0;; slot += pointer) {
+      auto const thunk = MemoryWord(uc, base + table + slot, pointer);
       if (!thunk || *thunk == 0) {
         break;
       }
-      auto const function = (*thunk & 0x8000'0000U) != 0
-                                ? std::nullopt
-                                : MemoryString(uc, base + *thunk + 2);  // behind the hint
+      auto const function =
+          (*thunk & byOrdinal) != 0
+              ? std::nullopt
+              : MemoryString(uc, base + (*thunk & 0xFFFF'FFFFU) + 2);  // behind the hint
       std::size_t index = 0;
       while (index < KERNEL32.size() && KERNEL32[index].name != function.value_or("")) {
         ++index;
@@ -337,22 +418,26 @@ bool BindImports(uc_engine* uc, Image const& image, std::uint32_t base, std::str
               " from KERNEL32.dll, which is not modelled";
         return false;
       }
-      std::uint32_t const stub = STUBS + static_cast<std::uint32_t>(index) * STUB_SIZE;
-      uc_mem_write(uc, base + *addresses + slot, &stub, sizeof stub);
+      std::uint64_t const stub = STUBS + index * STUB_SIZE;
+      uc_mem_write(uc, base + *addresses + slot, &stub, pointer);
     }
   }
 }
 
-// Each stub returns with `ret 4 * argumentCount`: the callee pops its own
-// arguments, so a caller that pushed another count finds its stack off.
-bool MapModel(uc_engine* uc, std::string const& line) {
-  std::array<std::uint8_t, PAGE> stubs{};
-  stubs.fill(0xCC);  // int3 everywhere else
+// Each stub is one return instruction. On 32-bit x86 it is `ret 4 *
+// argumentCount`: the callee pops its own arguments, so a caller that pushed
+// another count finds its stack off.
+bool MapModel(uc_engine* uc, Architecture const& cpu, std::string const& line) {
+  std::array<std::uint8_t, PAGE> stubs{};  // zeros elsewhere: no valid code on ARM64
+  if (cpu.arch == UC_ARCH_X86) {
+    stubs.fill(0xCC);  // int3 everywhere else
+  }
   for (std::size_t i = 0; i < KERNEL32.size(); ++i) {
     std::uint8_t* const stub = stubs.data() + i * STUB_SIZE;
-    stub[0] = 0xC2;  // ret imm16
-    stub[1] = static_cast<std::uint8_t>(KERNEL32[i].argumentCount * 4);
-    stub[2] = 0;
+    std::copy(cpu.ret.begin(), cpu.ret.end(), stub);
+    if (cpu.calleePops) {
+      stub[1] = static_cast<std::uint8_t>(KERNEL32[i].argumentCount * cpu.pointer);
+    }
   }
   std::uint32_t const lineSize = AlignUp(static_cast<std::uint32_t>(line.size()) + 1, PAGE);
   return uc_mem_map(uc, STUBS, PAGE, UC_PROT_READ | UC_PROT_EXEC) == 0 &&
@@ -382,10 +467,11 @@ bool WriteAll(int descriptor, std::vector<char> const& bytes) {
 
 // WriteFile(handle, bytes, length, written, overlapped): every byte or a
 // failure, *written set either way, and only standard output's handle works.
-std::optional<std::uint32_t> ModelWriteFile(uc_engine* uc, Run& run,
-                                            std::array<std::uint32_t, 5> const& argument,
+std::optional<std::uint64_t> ModelWriteFile(uc_engine* uc, Run& run,
+                                            std::array<std::uint64_t, 5> const& argument,
                                             std::string& why) {
-  auto const [handle, bytes, length, written, overlapped] = argument;
+  auto const [handle, bytes, wideLength, written, overlapped] = argument;
+  auto const length = static_cast<std::uint32_t>(wideLength);  // a DWORD
   if (overlapped != 0 || written == 0) {
     why = "WriteFile needs a byte count and no OVERLAPPED record on a synchronous handle";
     return std::nullopt;
@@ -397,7 +483,7 @@ std::optional<std::uint32_t> ModelWriteFile(uc_engine* uc, Run& run,
     return std::nullopt;
   }
   bool const done = handle == STDOUT_HANDLE && WriteAll(run.output, buffer);
-  std::uint32_t const count = done ? length : 0;
+  std::uint32_t const count = done ? length : 0;  // a DWORD on every processor
   if (uc_mem_write(uc, written, &count, sizeof count) != UC_ERR_OK) {
     why = "WriteFile's byte count at " + Hex(written) + " cannot be written";
     return std::nullopt;
@@ -405,23 +491,37 @@ std::optional<std::uint32_t> ModelWriteFile(uc_engine* uc, Run& run,
   return done ? 1 : 0;
 }
 
-std::uint32_t ModelGetStdHandle(Run const& run, std::uint32_t which) {
-  if (which != STD_OUTPUT_HANDLE) {
+std::uint64_t ModelGetStdHandle(Run const& run, std::uint64_t which) {
+  if (static_cast<std::uint32_t>(which) != STD_OUTPUT_HANDLE) {  // a DWORD
     return INVALID_HANDLE_VALUE;
   }
   std::string const& mode = run.options->output;
   return mode == "null" ? 0 : mode == "invalid" ? INVALID_HANDLE_VALUE : STDOUT_HANDLE;
 }
 
-bool InCode(Run const& run, std::uint32_t address) {
+bool InCode(Run const& run, std::uint64_t address) {
   return std::ranges::any_of(run.code, [address](auto const& range) {
     return address >= range.first && address < range.second;
   });
 }
 
-// A call into the model: the arguments are read off the stack, the result
-// goes to eax, and the stub's own ret then pops them.
-void CallModel(uc_engine* uc, Run& run, std::uint32_t address) {
+// An argument of a call into the model, where the processor's convention
+// puts it: in a register, or on the stack above the return address.
+std::optional<std::uint64_t> Argument(uc_engine* uc, Architecture const& cpu, std::uint32_t i) {
+  std::uint64_t value = 0;
+  if (static_cast<int>(i) < cpu.registerArguments) {
+    uc_reg_read(uc, cpu.argumentRegisters[i], &value);
+    return value;
+  }
+  std::uint64_t sp = 0;
+  uc_reg_read(uc, cpu.stack, &sp);
+  return MemoryWord(uc, sp + cpu.pointer * (i + 1), cpu.pointer);
+}
+
+// A call into the model: the arguments are read where the convention puts
+// them, the result goes to the result register, and the stub's own return
+// instruction then goes back (and on 32-bit x86 pops them).
+void CallModel(uc_engine* uc, Run& run, std::uint64_t address) {
   if (address == RETURN_TRAP) {
     return Stop(uc, run, RETURNED, "the entry returned instead of calling ExitProcess");
   }
@@ -430,12 +530,18 @@ void CallModel(uc_engine* uc, Run& run, std::uint32_t address) {
     return Stop(uc, run, FAULT, "a jump into KERNEL32's code at " + Hex(address));
   }
   Import const& import = KERNEL32[index];
-  std::uint32_t esp = 0;
-  uc_reg_read(uc, UC_X86_REG_ESP, &esp);
-  auto const caller = MemoryWord(uc, esp);
-  std::array<std::uint32_t, 5> argument{};
+  Architecture const& cpu = *run.cpu;
+  std::optional<std::uint64_t> caller = 0;
+  if (cpu.link >= 0) {
+    uc_reg_read(uc, cpu.link, &*caller);
+  } else {
+    std::uint64_t sp = 0;
+    uc_reg_read(uc, cpu.stack, &sp);
+    caller = MemoryWord(uc, sp, cpu.pointer);
+  }
+  std::array<std::uint64_t, 5> argument{};
   for (std::uint32_t i = 0; i < import.argumentCount; ++i) {
-    auto const word = MemoryWord(uc, esp + 4 + 4 * i);
+    auto const word = Argument(uc, cpu, i);
     if (!word) {
       return Stop(uc, run, FAULT, std::string{import.name} + "'s arguments are off the stack");
     }
@@ -444,7 +550,7 @@ void CallModel(uc_engine* uc, Run& run, std::uint32_t address) {
   if (!caller || !InCode(run, *caller)) {
     return Stop(uc, run, FAULT, std::string{import.name} + " called from outside the image");
   }
-  std::uint32_t result = 0;
+  std::uint64_t result = 0;
   switch (static_cast<Function>(index)) {
     case Function::ExitProcess:
       return Stop(uc, run, static_cast<int>(argument[0] & 0xFF));
@@ -464,17 +570,47 @@ void CallModel(uc_engine* uc, Run& run, std::uint32_t address) {
       break;
     }
   }
-  uc_reg_write(uc, UC_X86_REG_EAX, &result);
+  uc_reg_write(uc, cpu.result, &result);
 }
 
 void OnInstruction(uc_engine* uc, std::uint64_t address, std::uint32_t /*size*/, void* data) {
   Run& run = *static_cast<Run*>(data);
   if (address >= STUBS && address < STUBS + PAGE) {
-    CallModel(uc, run, static_cast<std::uint32_t>(address));
+    CallModel(uc, run, address);
   } else if (++run.instructions > run.options->budget) {
     Stop(uc, run, OVER_BUDGET,
          "still running after " + std::to_string(run.options->budget) + " instructions");
   }
+}
+
+// As Windows starts a process: the entry is called with one argument, the
+// process block, and would return into KERNEL32. On ARM64 the code runs at
+// EL0 with user access to the virtual counter (CNTKCTL_EL1.EL0VCTEN), as
+// Windows sets it, and no other counter: a read of the physical one traps.
+bool StartLikeWindows(uc_engine* uc, Architecture const& cpu) {
+  std::uint64_t sp = STACK_TOP - 16;
+  std::uint64_t const peb = PEB;
+  if (cpu.arch == UC_ARCH_ARM64) {
+    uc_arm64_cp_reg counterAccess{14, 1, 3, 0, 0, 0b10};  // CNTKCTL_EL1: crn, crm, op0, op1, op2
+    std::uint64_t const el0 = 0;                          // PSTATE.M: EL0t
+    std::uint64_t const trap = RETURN_TRAP;
+    return uc_reg_write(uc, UC_ARM64_REG_CP_REG, &counterAccess) == UC_ERR_OK &&
+           uc_reg_write(uc, UC_ARM64_REG_PSTATE, &el0) == UC_ERR_OK &&
+           uc_reg_write(uc, cpu.link, &trap) == UC_ERR_OK &&
+           uc_reg_write(uc, cpu.argumentRegisters[0], &peb) == UC_ERR_OK &&
+           uc_reg_write(uc, cpu.stack, &sp) == UC_ERR_OK;
+  }
+  // The return address on the stack and, on 32-bit x86, the argument above
+  // it; x64 takes it in a register and leaves the stack 8 off 16-byte
+  // alignment, as a call does.
+  std::array<std::uint64_t, 2> const frame{RETURN_TRAP, PEB};
+  sp -= cpu.pointer * 2;
+  for (std::size_t i = 0; i < frame.size(); ++i) {
+    uc_mem_write(uc, sp + cpu.pointer * i, &frame[i], cpu.pointer);
+  }
+  return (cpu.registerArguments == 0 ||
+          uc_reg_write(uc, cpu.argumentRegisters[0], &peb) == UC_ERR_OK) &&
+         uc_reg_write(uc, cpu.stack, &sp) == UC_ERR_OK;
 }
 
 // Loads the image afresh and runs it from its entry to ExitProcess.
@@ -485,41 +621,39 @@ int RunOnce(Options const& options, std::vector<std::uint8_t> const& file, int o
   if (!image) {
     return Say(REFUSED, options.executable + ": " + why);
   }
+  Architecture const& cpu = *image->cpu;
   uc_engine* uc = nullptr;
-  if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc) != UC_ERR_OK) {
+  if (uc_open(cpu.arch, cpu.mode, &uc) != UC_ERR_OK) {
     return Say(BAD_USAGE, "the CPU emulator cannot start");
   }
-  Run run{&options, output, {}, 0, std::nullopt, ""};
-  std::uint32_t const base = options.base.value_or(image->preferredBase);
-  std::uint32_t const stackSize = AlignUp(std::max(image->stackReserve, PAGE), PAGE);
+  Run run{&options, &cpu, output, {}, 0, std::nullopt, ""};
+  std::uint64_t const base = options.base.value_or(image->preferredBase);
+  std::uint64_t const stackSize = AlignUp(
+      static_cast<std::uint32_t>(std::clamp<std::uint64_t>(image->stackReserve, PAGE, 1U << 24U)),
+      PAGE);
   bool const loaded = MapSections(uc, file, *image, base, run, why) &&
                       Relocate(uc, *image, base, why) && BindImports(uc, *image, base, why);
-  if (!loaded || !MapModel(uc, options.line) ||
-      uc_mem_map(uc, STACK_TOP - stackSize, stackSize, UC_PROT_READ | UC_PROT_WRITE) != 0) {
+  if (!loaded || !MapModel(uc, cpu, options.line) ||
+      uc_mem_map(uc, STACK_TOP - stackSize, stackSize, UC_PROT_READ | UC_PROT_WRITE) != 0 ||
+      !StartLikeWindows(uc, cpu)) {
     uc_close(uc);
     return Say(REFUSED,
                options.executable + ": " + (why.empty() ? "does not fit beside the model" : why));
   }
-  // As Windows starts a process: the entry is called with one argument, the
-  // process block, and would return into KERNEL32.
-  std::array<std::uint32_t, 2> const frame{RETURN_TRAP, PEB};
-  std::uint32_t esp = STACK_TOP - 16 - sizeof frame;
-  uc_mem_write(uc, esp, frame.data(), sizeof frame);
-  uc_reg_write(uc, UC_X86_REG_ESP, &esp);
   uc_hook hook = 0;
   uc_hook_add(uc, &hook, UC_HOOK_CODE,  // NOLINT(*-vararg)
               reinterpret_cast<void*>(&OnInstruction), &run, 1, 0);
   // The stop address is one no call reaches: the stubs take only their first bytes.
-  uc_err const error = uc_emu_start(uc, base + image->entry, STUBS + PAGE - 1, 0, 0);
-  std::uint32_t eip = 0;
-  uc_reg_read(uc, UC_X86_REG_EIP, &eip);
+  uc_err const error = uc_emu_start(uc, base + image->entry, STUBS + PAGE - 4, 0, 0);
+  std::uint64_t pc = 0;
+  uc_reg_read(uc, cpu.pc, &pc);
   uc_close(uc);
   instructions = run.instructions;
   if (error != UC_ERR_OK) {
-    return Say(FAULT, std::string{"CPU fault at "} + Hex(eip) + ": " + uc_strerror(error));
+    return Say(FAULT, std::string{"CPU fault at "} + Hex(pc) + ": " + uc_strerror(error));
   }
   if (!run.status) {
-    return Say(FAULT, "the CPU stopped at " + Hex(eip) + " without ExitProcess");
+    return Say(FAULT, "the CPU stopped at " + Hex(pc) + " without ExitProcess");
   }
   return run.why.empty() ? *run.status : Say(*run.status, run.why);
 }
@@ -562,7 +696,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     } else if (option == "--stdout") {
       options.output = value;
     } else if (option == "--base") {
-      options.base = static_cast<std::uint32_t>(std::strtoul(value, &end, 0));
+      options.base = std::strtoull(value, &end, 0);
     } else if (option == "--runs") {
       options.runs = std::strtol(value, &end, 10);
     } else if (option == "--budget") {
