@@ -58,9 +58,9 @@ TEST_P(EndToEnd, WritesEachOutputExactlyAndExitsWithOne) {
 // between two readings the test makes itself, with no code of the tool.
 TEST_P(EndToEnd, EachCountIsTheCountModuloTwoToTheNBetweenTwoReadings) {
   for (unsigned n = 0; n <= 64; ++n) {
-    std::uint64_t const before = ReferenceCount();
+    std::uint64_t const before = CountNow(GetParam().counter);
     RunResult const result = RunTool({std::to_string(n)});
-    std::uint64_t const after = ReferenceCount();
+    std::uint64_t const after = CountNow(GetParam().counter);
     std::uint64_t value = 0;
     ASSERT_TRUE(IsCounterLine(result.out, n, &value)) << "n = " << n;
     EXPECT_TRUE(IsBracketed(value, n, before, after)) << "n = " << n;
@@ -89,7 +89,7 @@ TEST_P(WindowsEndToEnd, ABatchFileCapturesTheValueWithForF) {
   if (GetParam().runner != Runner::Wine) {
     GTEST_SKIP() << "cmd /c needs Wine itself; the emulator runs ticklow.exe alone";
   }
-  fs::path const directory = MakeTempDirectory("batch");
+  fs::path const directory = MakeTempDirectory(GetParam().name + " batch");
   CopyInto(directory);
   std::ofstream{directory / "capture.bat", std::ios::binary}
       << "@echo off\r\n"
@@ -97,7 +97,8 @@ TEST_P(WindowsEndToEnd, ABatchFileCapturesTheValueWithForF) {
          "if %T% LSS 65536 echo value %T%\r\n";
   RunOptions options;
   options.workingDirectory = directory.string();
-  RunResult const result = RunProcess({TICKLOW_WINE, "cmd", "/c", "capture.bat"}, options);
+  RunResult const result =
+      RunProcess({GetParam().launcher[0], "cmd", "/c", "capture.bat"}, options);
   ASSERT_TRUE(result.out.starts_with("value ")) << result.out;
   EXPECT_TRUE(IsCounterLine(result.out.substr(6), 16));
   EXPECT_EQ(result.err, "");

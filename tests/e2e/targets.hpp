@@ -1,19 +1,21 @@
 #pragma once
 
 // The executables under test and the fixture that runs them: this tree's
-// tool, and ticklow.exe on the CPU emulator and under Wine where the build
-// names one.
+// tool, and each Windows executable the build names, on the CPU emulator and
+// under Wine where the host runs it.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "e2e/process.hpp"
 #include "expected_output.hpp"
+#include "reference/counter_reference.hpp"
 
 namespace ticklow::testing {
 
@@ -22,21 +24,43 @@ namespace fs = std::filesystem;
 // How a target's executable is started.
 enum class Runner {
   Native,    // directly, or under qemu-user in a tree for another processor
-  Wine,      // ticklow.exe under Wine, where the host runs it
-  Emulator,  // ticklow.exe on the CPU emulator, on every host
+  Wine,      // a Windows executable under Wine (32- or 64-bit), where the host runs it
+  Emulator,  // a Windows executable on the CPU emulator, on every host
 };
 
+// The clock a target's counter keeps: the processor's own (the time-stamp
+// counter, or on AArch64 the virtual count), or, for ARM64 code on the CPU
+// emulator, Unicorn's virtual count, which is the host's monotonic clock at
+// QEMU's 62.5 MHz.
+enum class Counter { Processor, Monotonic62500kHz };
+
 struct Target {
-  char const* name;
+  std::string name;
   Runner runner;
   std::vector<std::string> launcher;  // what starts the executable, if anything
   char const* executable;
   // How many runs in a row the monotonic test makes. Fewer under qemu-user,
   // where every run starts a whole emulator.
   int runsInARow;
+  Counter counter = Counter::Processor;
+  // Under Wine: ticklow_launch.exe built for the same processor, which starts
+  // the executable with exact command lines and chosen handles.
+  char const* windowsLauncher = "";
 };
 
 inline void PrintTo(Target const& target, std::ostream* out) { *out << target.name; }
+
+// The count the target's counter shows now, read without any of the tool's code.
+inline std::uint64_t CountNow(Counter counter) {
+  if (counter == Counter::Monotonic62500kHz) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000U +
+            static_cast<std::uint64_t>(now.tv_nsec)) /
+           16;
+  }
+  return ReferenceCount();
+}
 
 // The tool of this tree, as it is started from the tests.
 inline Target HostTarget() {
@@ -47,28 +71,90 @@ inline Target HostTarget() {
   return {"Host", Runner::Native, {std::string{qemu}}, TICKLOW_HOST_EXE, 200};
 }
 
-// The Windows executable under test: the build's own, or another build of it
-// that TICKLOW_WIN32_EXE names, such as a signed copy.
-inline char const* Win32Executable() {
-  char const* const chosen = std::getenv("TICKLOW_WIN32_EXE");
-  return chosen != nullptr && *chosen != '\0' ? chosen : TICKLOW_WIN32_EXE;
+// A Windows executable under test: the build's own, or another build of it
+// that the environment variable of the same name gives, such as a signed copy.
+inline char const* Chosen(char const* variable, char const* built) {
+  char const* const chosen = std::getenv(variable);
+  return chosen != nullptr && *chosen != '\0' ? chosen : built;
 }
 
-inline std::vector<Target> WindowsTargets() {
-  char const* const exe = Win32Executable();
-  std::vector<Target> targets;
-  if (!std::string_view{TICKLOW_WINE}.empty()) {
-    targets.push_back({"Win32", Runner::Wine, {TICKLOW_WINE}, exe, 2'000});
+// One Windows build and the ways this host runs it.
+struct WindowsBuild {
+  char const* wineName;      // the target under Wine
+  char const* emulatedName;  // and on the emulator; "<name>At<base>" elsewhere
+  char const* executable;
+  char const* wine;  // empty: not run under Wine here
+  char const* launcher;
+  char const* otherBases[2];  // where ASLR might put it instead; empty for none
+  Counter counter;
+};
+
+inline void AddTargets(WindowsBuild const& build, std::vector<Target>& targets) {
+  if (*build.executable == '\0') {
+    return;
   }
-  if (!std::string_view{TICKLOW_EMULATOR}.empty()) {
-    targets.push_back({"Emulated", Runner::Emulator, {TICKLOW_EMULATOR}, exe, 2'000});
-    // Loaded elsewhere, as ASLR would, one base above 2 GiB: Wine always uses
-    // the preferred base, so only these runs prove the relocation table whole.
-    for (auto const& [name, base] : {std::pair{"EmulatedAt10000000", "0x10000000"},
-                                     std::pair{"EmulatedAtA0000000", "0xA0000000"}}) {
-      targets.push_back({name, Runner::Emulator, {TICKLOW_EMULATOR, "--base", base}, exe, 2'000});
+  if (*build.wine != '\0') {
+    targets.push_back({build.wineName,
+                       Runner::Wine,
+                       {build.wine},
+                       build.executable,
+                       2'000,
+                       build.counter,
+                       build.launcher});
+  }
+  if (std::string_view{TICKLOW_EMULATOR}.empty()) {
+    return;
+  }
+  targets.push_back({build.emulatedName,
+                     Runner::Emulator,
+                     {TICKLOW_EMULATOR},
+                     build.executable,
+                     2'000,
+                     build.counter});
+  for (char const* base : build.otherBases) {
+    if (base != nullptr && *base != '\0') {
+      targets.push_back({std::string{build.emulatedName} + "At" + (base + 2),
+                         Runner::Emulator,
+                         {TICKLOW_EMULATOR, "--base", base},
+                         build.executable,
+                         2'000,
+                         build.counter});
     }
   }
+}
+
+// Each Windows executable the build names: 32-bit x86 under Wine where the
+// host runs it, x64 under 64-bit Wine, and all three on the CPU emulator. Wine
+// always uses the preferred base, so only the emulated runs elsewhere prove an
+// image movable: the 32-bit one at two bases below 4 GiB, one of them above
+// 2 GiB, and the 64-bit ones at a base above 4 GiB, as high-entropy ASLR
+// would place them.
+inline std::vector<Target> WindowsTargets() {
+  std::vector<Target> targets;
+  AddTargets({"Win32",
+              "Emulated",
+              Chosen("TICKLOW_WIN32_EXE", TICKLOW_WIN32_EXE),
+              TICKLOW_WINE,
+              TICKLOW_WIN32_LAUNCHER,
+              {"0x10000000", "0xA0000000"},
+              Counter::Processor},
+             targets);
+  AddTargets({"Win64",
+              "EmulatedX64",
+              Chosen("TICKLOW_WIN64_EXE", TICKLOW_WIN64_EXE),
+              TICKLOW_WINE64,
+              TICKLOW_WIN64_LAUNCHER,
+              {"0x7FF6A0000000", ""},
+              Counter::Processor},
+             targets);
+  AddTargets({"",
+              "EmulatedArm64",
+              Chosen("TICKLOW_WINARM64_EXE", TICKLOW_WINARM64_EXE),
+              "",
+              "",
+              {"0x7FF6A0000000", ""},
+              Counter::Monotonic62500kHz},
+             targets);
   return targets;
 }
 
