@@ -63,9 +63,11 @@ install:
 	cmake --build --preset host --target ticklow -j $(JOBS)
 	cmake --install build/host --prefix $(PREFIX)
 
-# The release archives and their checksums in dist/, time-stamped with the
-# last commit's time. With SIGN_PKCS12 and SIGN_PASSWORD_FILE, ticklow.exe is
-# Authenticode-signed first; SIGN_TIMESTAMP names a timestamp server.
+# The release archives, the winget and Scoop manifests and their checksums
+# in dist/, time-stamped with the last commit's time; RELEASE_URL is where
+# the manifests say the zips are downloaded from. With SIGN_PKCS12 and
+# SIGN_PASSWORD_FILE, each ticklow.exe is Authenticode-signed first;
+# SIGN_TIMESTAMP names a timestamp server.
 dist:
 	scripts/install-deps dist
 	for preset in $(WINDOWS_PRESETS); do \
@@ -74,7 +76,8 @@ dist:
 	done
 	cmake --preset host
 	cmake --build --preset host --target ticklow -j $(JOBS)
-	scripts/dist $(if $(SIGN_PKCS12),--sign-pkcs12 $(SIGN_PKCS12)) \
+	scripts/dist $(if $(RELEASE_URL),--url $(RELEASE_URL)) \
+	  $(if $(SIGN_PKCS12),--sign-pkcs12 $(SIGN_PKCS12)) \
 	  $(if $(SIGN_PASSWORD_FILE),--sign-password-file $(SIGN_PASSWORD_FILE)) \
 	  $(if $(SIGN_TIMESTAMP),--timestamp $(SIGN_TIMESTAMP))
 

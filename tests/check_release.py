@@ -2,14 +2,17 @@
 """What a user receives, checked as a user and a packager would:
 
     check_release.py install       cmake --install: the files, the manual page
-    check_release.py packages      scripts/dist: the zip, the tarball, the .deb, the sums
+    check_release.py packages      scripts/dist: the three zips, the tarball, the .deb,
+                                   the winget and Scoop manifests, the sums
     check_release.py reproducible  make dist in two clean clones gives the same bytes
-    check_release.py signing E2E   a signed ticklow.exe verifies, differs only where a
+    check_release.py signing E2E   each signed ticklow.exe verifies, differs only where a
                                    signature must, and passes E2E's Windows cases
 
-Run from the source tree, with the host and win32 trees built."""
+Run from the source tree, with the host and Windows trees built, by Debian's
+python3, which has the YAML module."""
 
 import hashlib
+import json
 import os
 import struct
 import subprocess
@@ -18,10 +21,22 @@ import tarfile
 import tempfile
 import zipfile
 
+import yaml
+
 ROOT = os.getcwd()
-EXE = os.path.join(ROOT, "build/win32/ticklow.exe")
 HOST_TOOL = os.path.join(ROOT, "build/host/ticklow")
 VERSION = "1.0"
+# Each Windows zip by its processor, the tree it comes from, the variable
+# that points the end-to-end tests at another copy, and its architecture in
+# winget's and Scoop's manifests.
+WINDOWS = {"x86": ("win32", "TICKLOW_WIN32_EXE", "x86", "32bit"),
+           "x64": ("win64", "TICKLOW_WIN64_EXE", "x64", "64bit"),
+           "arm64": ("winarm64", "TICKLOW_WINARM64_EXE", "arm64", "arm64")}
+MANIFESTS = ["Ticklow.Ticklow.yaml", "Ticklow.Ticklow.installer.yaml",
+             "Ticklow.Ticklow.locale.en-US.yaml", "ticklow.json"]
+RELEASE = ([f"ticklow-{VERSION}-windows-{arch}.zip" for arch in WINDOWS]
+           + [f"ticklow-{VERSION}-linux-x86_64.tar.gz", f"ticklow_{VERSION}_amd64.deb"]
+           + MANIFESTS + ["SHA256SUMS"])
 INSTALLED = ["bin/ticklow", "share/doc/ticklow/LICENSE", "share/doc/ticklow/README.md",
              "share/man/man1/ticklow.1"]
 
@@ -61,19 +76,78 @@ def check_install(work):
            f"the installed tool gave {tool}")
 
 
+def windows_zip(work, arch):
+    return os.path.join(work, f"ticklow-{VERSION}-windows-{arch}.zip")
+
+
+def built_exe(arch):
+    return os.path.join(ROOT, "build", WINDOWS[arch][0], "ticklow.exe")
+
+
+def check_manifests(work, url):
+    """winget's three manifests and Scoop's: the fields each needs, and for
+    every processor the download of its own zip with that zip's SHA-256."""
+    def load(name):
+        with open(os.path.join(work, name), encoding="utf-8") as file:
+            return json.load(file) if name.endswith(".json") else yaml.safe_load(file)
+
+    def expect_fields(manifest, fields, name):
+        for field, value in fields.items():
+            expect(str(manifest.get(field)) == value, f"{name}: {field} is {manifest.get(field)!r}")
+
+    def expect_zip(address, digest, arch, name):
+        zip_name = os.path.basename(windows_zip(work, arch))
+        expect(address == f"{url}/{zip_name}", f"{name}: {arch} is downloaded from {address}")
+        actual = hashlib.sha256(read(os.path.join(work, zip_name))).hexdigest()
+        expect(str(digest).lower() == actual, f"{name}: the hash for {arch} is not its zip's")
+
+    version, installer, locale, scoop = (load(name) for name in MANIFESTS)
+    common = {"PackageIdentifier": "Ticklow.Ticklow", "PackageVersion": VERSION,
+              "ManifestVersion": "1.10.0"}
+    expect_fields(version, {**common, "ManifestType": "version", "DefaultLocale": "en-US"},
+                  MANIFESTS[0])
+    expect_fields(installer, {**common, "ManifestType": "installer", "InstallerType": "zip",
+                              "NestedInstallerType": "portable"}, MANIFESTS[1])
+    expect(installer.get("NestedInstallerFiles") ==
+           [{"RelativeFilePath": "ticklow.exe", "PortableCommandAlias": "ticklow"}],
+           f"{MANIFESTS[1]}: NestedInstallerFiles is {installer.get('NestedInstallerFiles')}")
+    installers = {entry.get("Architecture"): entry for entry in installer.get("Installers", [])}
+    expect(sorted(installers) == sorted(arch for _, _, arch, _ in WINDOWS.values()),
+           f"{MANIFESTS[1]}: installers for {sorted(installers)}")
+    expect_fields(locale, {**common, "ManifestType": "defaultLocale", "PackageLocale": "en-US",
+                           "License": "MIT", "PackageName": "ticklow"}, MANIFESTS[2])
+    for field in ["Publisher", "ShortDescription", "PackageUrl"]:
+        expect(locale.get(field), f"{MANIFESTS[2]}: no {field}")
+    expect_fields(scoop, {"version": VERSION, "license": "MIT", "bin": "ticklow.exe"},
+                  MANIFESTS[3])
+    expect(scoop.get("homepage") and scoop.get("description"), f"{MANIFESTS[3]}: no homepage")
+    expect(sorted(scoop.get("architecture", {})) == sorted(s for *_, s in WINDOWS.values()),
+           f"{MANIFESTS[3]}: architectures {sorted(scoop.get('architecture', {}))}")
+    for arch, (_, _, winget, scoop_arch) in WINDOWS.items():
+        entry = installers[winget]
+        expect_zip(entry.get("InstallerUrl"), entry.get("InstallerSha256"), arch, MANIFESTS[1])
+        entry = scoop["architecture"][scoop_arch]
+        expect_zip(entry.get("url"), entry.get("hash"), arch, MANIFESTS[3])
+
+
 def check_packages(work):
-    result = run("scripts/dist", "--out", work)
+    url = "https://downloads.example.net/ticklow/1.0"
+    result = run("scripts/dist", "--out", work, "--url", url)
     expect(result.returncode == 0, f"scripts/dist failed:\n{result.stderr.decode()}")
-    with zipfile.ZipFile(os.path.join(work, f"ticklow-{VERSION}-win32.zip")) as archive:
-        expect(archive.namelist() == ["ticklow.exe", "README.txt", "LICENSE.txt"],
-               f"the zip holds {archive.namelist()}")
-        expect(archive.read("ticklow.exe") == read(EXE), "the zip's ticklow.exe is not the build's")
-        for text, source in [("README.txt", "README.md"), ("LICENSE.txt", "LICENSE")]:
-            lines = archive.read(text).split(b"\n")
-            expect(all(line.endswith(b"\r") for line in lines[:-1]) and lines[-1] == b"",
-                   f"{text} has a line that does not end in CR LF")
-            expect(archive.read(text).replace(b"\r\n", b"\n") == read(source),
-                   f"{text} is not {source}")
+    expect(sorted(os.listdir(work)) == sorted(RELEASE), f"scripts/dist wrote {os.listdir(work)}")
+    for arch in WINDOWS:
+        with zipfile.ZipFile(windows_zip(work, arch)) as archive:
+            expect(archive.namelist() == ["ticklow.exe", "README.txt", "LICENSE.txt"],
+                   f"the {arch} zip holds {archive.namelist()}")
+            expect(archive.read("ticklow.exe") == read(built_exe(arch)),
+                   f"the {arch} zip's ticklow.exe is not the build's")
+            for text, source in [("README.txt", "README.md"), ("LICENSE.txt", "LICENSE")]:
+                lines = archive.read(text).split(b"\n")
+                expect(all(line.endswith(b"\r") for line in lines[:-1]) and lines[-1] == b"",
+                       f"{text} has a line that does not end in CR LF")
+                expect(archive.read(text).replace(b"\r\n", b"\n") == read(source),
+                       f"{text} is not {source}")
+    check_manifests(work, url)
     top = f"ticklow-{VERSION}-linux-x86_64"
     with tarfile.open(os.path.join(work, f"{top}.tar.gz")) as archive:
         files = sorted(member.name for member in archive.getmembers() if member.isfile())
@@ -89,7 +163,7 @@ def check_packages(work):
     lintian = run("lintian", "--fail-on", "error", deb)
     expect(lintian.returncode == 0, f"lintian:\n{lintian.stdout.decode()}")
     sums = run("sha256sum", "--check", "--strict", "SHA256SUMS", cwd=work)
-    expect(sums.returncode == 0 and sums.stdout.count(b": OK") == 3,
+    expect(sums.returncode == 0 and sums.stdout.count(b": OK") == len(RELEASE) - 1,
            f"SHA256SUMS:\n{sums.stdout.decode()}")
 
 
@@ -105,7 +179,7 @@ def check_reproducible(work):
         dist = os.path.join(clone, "dist")
         outputs.append({name: hashlib.sha256(read(os.path.join(dist, name))).hexdigest()
                         for name in sorted(os.listdir(dist))})
-    expect(len(outputs[0]) == 4, f"make dist wrote {list(outputs[0])}")
+    expect(sorted(outputs[0]) == sorted(RELEASE), f"make dist wrote {list(outputs[0])}")
     expect(outputs[0] == outputs[1], f"the two clones differ:\n{outputs[0]}\n{outputs[1]}")
     print("\n".join(f"{digest}  {name}" for name, digest in outputs[0].items()))
 
@@ -138,31 +212,38 @@ def check_signing(work, e2e_tests):
     result = run("scripts/dist", "--out", dist, "--sign-pkcs12", os.path.join(work, "sign.p12"),
                  "--sign-password-file", os.path.join(work, "password"))
     expect(result.returncode == 0, f"signing make dist failed:\n{result.stderr.decode()}")
-    signed_path = os.path.join(work, "signed.exe")
-    with zipfile.ZipFile(os.path.join(dist, f"ticklow-{VERSION}-win32.zip")) as archive:
-        signed = archive.read("ticklow.exe")
-    with open(signed_path, "wb") as file:
-        file.write(signed)
-    verified = run("osslsigncode", "verify", "-CAfile", os.path.join(work, "ca.pem"),
-                   "-in", signed_path)
-    expect(verified.returncode == 0, f"osslsigncode verify:\n{verified.stdout.decode()}")
+    chosen = {}
+    for arch, (_, variable, _, _) in WINDOWS.items():
+        # Under a name of its own: the tests must not depend on what the file is called.
+        signed_path = chosen[variable] = os.path.join(work, f"signed-{arch}.exe")
+        with zipfile.ZipFile(windows_zip(dist, arch)) as archive:
+            signed = archive.read("ticklow.exe")
+        with open(signed_path, "wb") as file:
+            file.write(signed)
+        verified = run("osslsigncode", "verify", "-CAfile", os.path.join(work, "ca.pem"),
+                       "-in", signed_path)
+        expect(verified.returncode == 0,
+               f"osslsigncode verify, {arch}:\n{verified.stdout.decode()}")
 
-    # Only the checksum, the certificate-table entry and the appended table may differ.
-    unsigned = read(EXE)
-    headers = struct.unpack_from("<I", unsigned, 0x3C)[0] + 24
-    checksum, table = headers + 64, headers + 96 + 4 * 8
-    offset, size = struct.unpack_from("<II", signed, table)
-    expect(offset == len(unsigned) and offset + size == len(signed),
-           f"the certificate table lies at {offset}, {size} bytes, in a {len(signed)}-byte file")
-    changed = [at for at in range(len(unsigned)) if unsigned[at] != signed[at]]
-    allowed = set(range(checksum, checksum + 4)) | set(range(table, table + 8))
-    expect(set(changed) <= allowed, f"signing changed bytes {sorted(set(changed) - allowed)}")
+        # Only the checksum, the certificate-table entry and the appended table may differ.
+        unsigned = read(built_exe(arch))
+        headers = struct.unpack_from("<I", unsigned, 0x3C)[0] + 24
+        wide = struct.unpack_from("<H", unsigned, headers)[0] == 0x20B  # PE32+
+        checksum, table = headers + 64, headers + (112 if wide else 96) + 4 * 8
+        offset, size = struct.unpack_from("<II", signed, table)
+        expect(offset == len(unsigned) and offset + size == len(signed),
+               f"{arch}: the certificate table lies at {offset}, {size} bytes, "
+               f"in a {len(signed)}-byte file")
+        changed = [at for at in range(len(unsigned)) if unsigned[at] != signed[at]]
+        allowed = set(range(checksum, checksum + 4)) | set(range(table, table + 8))
+        expect(set(changed) <= allowed,
+               f"{arch}: signing changed bytes {sorted(set(changed) - allowed)}")
 
     # A signature cannot change the counter's pace, so the runs in a row are left out.
-    cases = run(e2e_tests, "--gtest_filter=*/Emulated*:*/Win32-*RunsInARow*",
-                env=dict(os.environ, TICKLOW_WIN32_EXE=signed_path))
+    cases = run(e2e_tests, "--gtest_filter=*/Emulated*:*/Win32:*/Win64-*RunsInARow*",
+                env=dict(os.environ, **chosen))
     expect(cases.returncode == 0 and b"[  PASSED  ]" in cases.stdout,
-           f"the signed ticklow.exe fails end to end:\n{cases.stdout.decode()[-4000:]}")
+           f"a signed ticklow.exe fails end to end:\n{cases.stdout.decode()[-4000:]}")
 
 
 def main():
