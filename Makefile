@@ -91,12 +91,17 @@ fuzz:
 	scripts/fuzz build/sanitize/tests/ticklow_fuzz $(FUZZ_SECONDS) build/sanitize/fuzz
 
 # Measures the tool against /bin/true, date, its C-library build and a
-# do-nothing process, on Linux and under Wine where it runs, and counts
-# ticklow.exe's instructions on the CPU emulator; writes bench/results.md.
+# do-nothing process, on Linux, under 32-bit Wine where it runs and the x64
+# build under 64-bit Wine, and counts each ticklow.exe's instructions on the
+# CPU emulator; writes bench/results.md.
 bench:
 	scripts/install-deps bench
 	cmake --preset win32
 	cmake --build --preset win32 -j $(JOBS) --target ticklow_win32 floor_win32 ticklow_crt
+	cmake --preset win64
+	cmake --build --preset win64 -j $(JOBS) --target ticklow_win32 floor_win32
+	cmake --preset winarm64
+	cmake --build --preset winarm64 -j $(JOBS) --target ticklow_win32
 	cmake --preset host
 	cmake --build --preset host -j $(JOBS) --target ticklow floor_linux ticklow_micro_bench \
 	  ticklow_emulate

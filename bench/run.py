@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Measures ticklow against its peers, prints one table and writes it to
-bench/results.md. Run by `make bench` once the host, posix and win32 trees are
-built. Whole processes are timed with hyperfine and counted with callgrind
+bench/results.md. Run by `make bench` once the host, posix and Windows trees
+are built. Whole processes are timed with hyperfine and counted with callgrind
 (instructions do not drift with machine noise) and strace; ticklow.exe's
 instructions are counted on the CPU emulator; the in-process costs come from
 Google Benchmark. Ratios are against a do-nothing process measured in the
@@ -21,7 +21,6 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-WINE = "scripts/wine-run"
 LIBC_FREE_CALLS = ["execve", "rt_sigaction", "write", "exit_group"]
 INSTRUCTION_BUDGET = 1000
 
@@ -43,15 +42,30 @@ WINDOWS = [
     ("`ticklow_crt.exe 31`, C runtime and printf", ["build/win32/bench/ticklow_crt.exe", "31"],
      COUNTER_LINE),
 ]
+WINDOWS64 = [
+    ("floor: x64 `floor.exe`, a CRT-free do-nothing", ["build/win64/bench/floor.exe"], NOTHING),
+    ("x64 `ticklow.exe 31`", ["build/win64/ticklow.exe", "31"], COUNTER_LINE),
+]
+# Each Wine: its name, its script, the loader it runs, its prefix, and the
+# programs timed under it.
+WINES = [
+    ("32-bit Wine", "scripts/wine-run", "wine", "build/win32/wineprefix", WINDOWS),
+    ("64-bit Wine", "scripts/wine64-run", "/usr/lib/wine/wine64", "build/win64/wineprefix",
+     WINDOWS64),
+]
 # On the emulator the command line is given exactly, so that the count does
 # not depend on where the tree lies.
 EMULATED = [
     ("`floor.exe`", "build/win32/bench/floor.exe", "floor.exe", NOTHING),
     ("`ticklow.exe 31`", "build/win32/ticklow.exe", "ticklow.exe 31", COUNTER_LINE),
     ("`ticklow.exe 64`", "build/win32/ticklow.exe", "ticklow.exe 64", COUNTER_LINE),
+    ("x64 `ticklow.exe 31`", "build/win64/ticklow.exe", "ticklow.exe 31", COUNTER_LINE),
+    ("ARM64 `ticklow.exe 31`", "build/winarm64/ticklow.exe", "ticklow.exe 31", COUNTER_LINE),
 ]
 SIZES = [
     ("`build/win32/ticklow.exe`", "build/win32/ticklow.exe"),
+    ("`build/win64/ticklow.exe` (x64)", "build/win64/ticklow.exe"),
+    ("`build/winarm64/ticklow.exe` (ARM64)", "build/winarm64/ticklow.exe"),
     ("`build/win32/bench/ticklow_crt.exe` (C runtime)", "build/win32/bench/ticklow_crt.exe"),
     ("`build/host/ticklow` (no C library)", "build/host/ticklow"),
     ("`build/posix/ticklow` (C library)", "build/posix/ticklow"),
@@ -126,7 +140,7 @@ def micro_benchmarks():
     return {b["name"]: b["cpu_time"] for b in json.loads(result.stdout)["benchmarks"]}
 
 
-def machine(wine_runs):
+def machine():
     model = "unknown processor"
     with open("/proc/cpuinfo", encoding="utf-8") as cpuinfo:
         for line in cpuinfo:
@@ -134,7 +148,7 @@ def machine(wine_runs):
                 model = line.split(":", 1)[1].strip()
                 break
     kernel = os.uname().release
-    wine = run(["wine", "--version"]).stdout.strip() if wine_runs else "no Wine"
+    wine = run(["/usr/lib/wine/wine64", "--version"]).stdout.strip() or "no Wine"
     return f"{model}, {os.cpu_count()} cores, Linux {kernel}, {wine}"
 
 
@@ -174,30 +188,33 @@ def interleaved(commands, rounds, env):
     return [(statistics.median(t), statistics.mean(t), min(t)) for t in times]
 
 
-def wine_runs():
-    return subprocess.run(["scripts/runs-i386"], check=False).returncode == 0
+def wine_refused(script):
+    """Why this Wine cannot run here, or None when it starts a Windows
+    program: the prefix's own cmd.exe, as the build's probe does."""
+    if script.endswith("/wine-run") and run(["scripts/runs-i386"]).returncode != 0:
+        return ("this host cannot run 32-bit x86 programs (`scripts/runs-i386` starts one and the "
+                "kernel refuses it), and 32-bit Wine's loader is one")
+    if run([script, "cmd", "/c", "exit", "7"]).returncode != 7:
+        return "it does not start the prefix's cmd.exe here"
+    return None
 
 
-def wine_table(wine):
-    if not wine:
-        return ["No Wine timings: this host cannot run 32-bit x86 programs (`scripts/runs-i386` "
-                "starts one and the kernel refuses it), and Wine's loader is one. The "
-                "instructions ticklow.exe executes are counted on the CPU emulator below."]
+def wine_table(name, script, loader, prefix, programs):
+    refused = wine_refused(script)
+    if refused:
+        return [f"No timings under {name}: {refused}. The instructions each ticklow.exe executes "
+                "are counted on the CPU emulator below."]
     # Wine itself, not our script around it, so that only Wine's start-up is
     # added to each run; the script brings up the prefix's server first.
-    run([WINE, "cmd", "/c", "exit"])
-    env = dict(os.environ, WINEPREFIX=os.path.join(ROOT, "build/win32/wineprefix"),
+    env = dict(os.environ, WINEPREFIX=os.path.join(ROOT, prefix), WINELOADER=loader,
                WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
 
     def time(working):
         interleaved(working, 10, env)  # warm-up
         return interleaved(working, WINE_RUNS, env)
 
-    results = checked_then_timed(WINDOWS, time, env, start=["wine"])
-    rows = ["Wine's own start-up dominates every run, so the ratios are small and the timings "
-            "noisy: the median of many runs, timed by this script with the three programs "
-            "taking turns.", "",
-            f"| Command (under Wine, {WINE_RUNS} runs each, taking turns) | Median | × floor | "
+    results = checked_then_timed(programs, time, env, start=[loader])
+    rows = [f"| Command (under {name}, {WINE_RUNS} runs each, taking turns) | Median | × floor | "
             "Mean | Fastest |",
             "|---|---:|---:|---:|---:|"]
     for label, failed, timing in results:
@@ -252,9 +269,8 @@ def main():
     os.chdir(ROOT)
     when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     linux, (tool_count, tool_calls) = linux_table()
-    wine = wine_runs()
     lines = ["# ticklow benchmark", "",
-             f"Machine: {machine(wine)}. Measured {when}. Reproduce with `make bench`.", "",
+             f"Machine: {machine()}. Measured {when}. Reproduce with `make bench`.", "",
              "## Whole process on Linux", "",
              f"Wall time from hyperfine ({LINUX_RUNS} runs each, no shell), instructions in user "
              "space for the whole process from callgrind, system calls from `strace -f`. "
@@ -262,12 +278,16 @@ def main():
              "instructions are given as they are rather than as a ratio.", ""]
     lines += linux
     lines += ["", f"System calls of `build/host/ticklow 31`: {', '.join(tool_calls)}.", "",
-              "## Whole process under Wine", ""]
-    lines += wine_table(wine)
-    lines += ["", "## ticklow.exe on the CPU emulator", "",
+              "## Whole process under Wine", "",
+              "Wine's own start-up dominates every run, so the ratios are small and the timings "
+              "noisy: the median of many runs, timed by this script with the programs taking "
+              "turns.", ""]
+    for wine in WINES:
+        lines += wine_table(*wine) + [""]
+    lines += ["## ticklow.exe on the CPU emulator", "",
               "The instructions executed from the entry to the call of ExitProcess, counted by "
               "`ticklow_emulate`; the four KERNEL32 calls are modelled, so their own cost is not "
-              "in the count. Each digit of the value costs 13 instructions.", ""]
+              "in the count. On 32-bit x86 each digit of the value costs 13 instructions.", ""]
     lines += emulated_table()
     lines += ["", "## In-process (Google Benchmark)", ""] + micro_table()
     lines += ["", "## Sizes", ""] + size_table()
