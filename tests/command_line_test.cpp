@@ -169,6 +169,7 @@ void ExpectTheWindowsAnswerAtTheEdge() {
         std::string const expected = WindowsLine(argv);
         ASSERT_EQ(expected.size(), length);
         std::vector<char const*> pointers;
+        pointers.reserve(argv.size());
         for (std::string const& argument : argv) {
           pointers.push_back(argument.c_str());
         }

@@ -515,7 +515,7 @@ std::optional<std::uint64_t> Argument(uc_engine* uc, Architecture const& cpu, st
   }
   std::uint64_t sp = 0;
   uc_reg_read(uc, cpu.stack, &sp);
-  return MemoryWord(uc, sp + cpu.pointer * (i + 1), cpu.pointer);
+  return MemoryWord(uc, sp + std::uint64_t{cpu.pointer} * (i + 1), cpu.pointer);
 }
 
 // A call into the model: the arguments are read where the convention puts
@@ -604,7 +604,7 @@ bool StartLikeWindows(uc_engine* uc, Architecture const& cpu) {
   // it; x64 takes it in a register and leaves the stack 8 off 16-byte
   // alignment, as a call does.
   std::array<std::uint64_t, 2> const frame{RETURN_TRAP, PEB};
-  sp -= cpu.pointer * 2;
+  sp -= std::uint64_t{cpu.pointer} * 2;
   for (std::size_t i = 0; i < frame.size(); ++i) {
     uc_mem_write(uc, sp + cpu.pointer * i, &frame[i], cpu.pointer);
   }
