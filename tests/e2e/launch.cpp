@@ -62,12 +62,30 @@ bool OutputHandle(std::string const& mode, HANDLE& handle) {
   return true;
 }
 
+// Starts the program. Under a heavily loaded host, 64-bit Wine has been seen
+// to fail a start now and then, once in thousands; the program never ran, so
+// the start is tried again, up to three times, and reported if all fail (a
+// report would fail the cases that want nothing on standard error). A run
+// that did start is never repeated.
+bool Start(char const* program, std::string& line, STARTUPINFOA& startup,
+           PROCESS_INFORMATION& process) {
+  DWORD error = 0;
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    if (CreateProcessA(program, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process) != 0) {
+      return true;
+    }
+    error = GetLastError();
+    Sleep(100);
+  }
+  std::fprintf(stderr, "launch: cannot start %s: error %lu\n", program, error);
+  return false;
+}
+
 // One run; gives the exit status, or -1 when the program did not start.
 long RunOnce(char const* program, std::string line, STARTUPINFOA& startup) {
   PROCESS_INFORMATION process{};
-  if (CreateProcessA(program, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                     &process) == 0) {
-    std::fprintf(stderr, "launch: cannot start %s: error %lu\n", program, GetLastError());
+  if (!Start(program, line, startup, process)) {
     return -1;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
