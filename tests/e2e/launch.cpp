@@ -62,7 +62,14 @@ bool OutputHandle(std::string const& mode, HANDLE& handle) {
   return true;
 }
 
-// Starts the program. Under a heavily loaded host, 64-bit Wine has been seen
+// Starts the program with the standard handles given and no console at all.
+// A console program whose parent has none gets a console of its own, and
+// Wine then puts that console's handles in place of every null standard
+// handle: the "null" output would name the console, and the write succeed.
+// This launcher has a console only while Wine's console host for it runs, so
+// the run would depend on it; detached, the program never gets one.
+//
+// Under a heavily loaded host, 64-bit Wine has been seen
 // to fail a start now and then, once in thousands; the program never ran, so
 // the start is tried again, up to three times, and reported if all fail (a
 // report would fail the cases that want nothing on standard error). A run
@@ -71,8 +78,8 @@ bool Start(char const* program, std::string& line, STARTUPINFOA& startup,
            PROCESS_INFORMATION& process) {
   DWORD error = 0;
   for (int attempt = 1; attempt <= 3; ++attempt) {
-    if (CreateProcessA(program, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process) != 0) {
+    if (CreateProcessA(program, line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
+                       nullptr, &startup, &process) != 0) {
       return true;
     }
     error = GetLastError();
