@@ -46,26 +46,29 @@ WINDOWS64 = [
     ("floor: x64 `floor.exe`, a CRT-free do-nothing", ["build/win64/bench/floor.exe"], NOTHING),
     ("x64 `ticklow.exe 31`", ["build/win64/ticklow.exe", "31"], COUNTER_LINE),
 ]
-# Each Wine: its name, its script, the loader it runs, its prefix, and the
-# programs timed under it.
+# Each Wine: its name, its script, the loader it runs, and the programs timed
+# under it.
 WINES = [
-    ("32-bit Wine", "scripts/wine-run", "wine", "build/win32/wineprefix", WINDOWS),
-    ("64-bit Wine", "scripts/wine64-run", "/usr/lib/wine/wine64", "build/win64/wineprefix",
-     WINDOWS64),
+    ("32-bit Wine", "scripts/wine-run", "wine", WINDOWS),
+    ("64-bit Wine", "scripts/wine64-run", "/usr/lib/wine/wine64", WINDOWS64),
 ]
 # On the emulator the command line is given exactly, so that the count does
 # not depend on where the tree lies.
+
+
+def windows_builds():
+    """Each Windows build's tree and processor, from the project's list."""
+    with open(os.path.join(ROOT, "cmake/windows-builds.txt"), encoding="utf-8") as file:
+        return [line.split()[:2] for line in file if line.strip() and not line.startswith("#")]
+
+
 EMULATED = [
     ("`floor.exe`", "build/win32/bench/floor.exe", "floor.exe", NOTHING),
-    ("`ticklow.exe 31`", "build/win32/ticklow.exe", "ticklow.exe 31", COUNTER_LINE),
     ("`ticklow.exe 64`", "build/win32/ticklow.exe", "ticklow.exe 64", COUNTER_LINE),
-    ("x64 `ticklow.exe 31`", "build/win64/ticklow.exe", "ticklow.exe 31", COUNTER_LINE),
-    ("ARM64 `ticklow.exe 31`", "build/winarm64/ticklow.exe", "ticklow.exe 31", COUNTER_LINE),
-]
-SIZES = [
-    ("`build/win32/ticklow.exe`", "build/win32/ticklow.exe"),
-    ("`build/win64/ticklow.exe` (x64)", "build/win64/ticklow.exe"),
-    ("`build/winarm64/ticklow.exe` (ARM64)", "build/winarm64/ticklow.exe"),
+] + [(f"{processor} `ticklow.exe 31`", f"build/{tree}/ticklow.exe", "ticklow.exe 31",
+      COUNTER_LINE) for tree, processor in windows_builds()]
+SIZES = [(f"`build/{tree}/ticklow.exe` ({processor})", f"build/{tree}/ticklow.exe")
+         for tree, processor in windows_builds()] + [
     ("`build/win32/bench/ticklow_crt.exe` (C runtime)", "build/win32/bench/ticklow_crt.exe"),
     ("`build/host/ticklow` (no C library)", "build/host/ticklow"),
     ("`build/posix/ticklow` (C library)", "build/posix/ticklow"),
@@ -199,14 +202,15 @@ def wine_refused(script):
     return None
 
 
-def wine_table(name, script, loader, prefix, programs):
+def wine_table(name, script, loader, programs):
     refused = wine_refused(script)
     if refused:
         return [f"No timings under {name}: {refused}. The instructions each ticklow.exe executes "
                 "are counted on the CPU emulator below."]
     # Wine itself, not our script around it, so that only Wine's start-up is
     # added to each run; the script brings up the prefix's server first.
-    env = dict(os.environ, WINEPREFIX=os.path.join(ROOT, prefix), WINELOADER=loader,
+    prefix = run([script, "--prefix"]).stdout.strip()
+    env = dict(os.environ, WINEPREFIX=prefix, WINELOADER=loader,
                WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
 
     def time(working):

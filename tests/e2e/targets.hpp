@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "e2e/process.hpp"
@@ -71,90 +74,85 @@ inline Target HostTarget() {
   return {"Host", Runner::Native, {std::string{qemu}}, TICKLOW_HOST_EXE, 200};
 }
 
-// A Windows executable under test: the build's own, or another build of it
-// that the environment variable of the same name gives, such as a signed copy.
-inline char const* Chosen(char const* variable, char const* built) {
-  char const* const chosen = std::getenv(variable);
-  return chosen != nullptr && *chosen != '\0' ? chosen : built;
-}
-
-// One Windows build and the ways this host runs it.
+// One Windows build of the project's list, as the host tree passes it: its
+// preset, its executable, and where this host runs it under Wine, the script
+// that does and the launcher built beside it (both empty elsewhere).
 struct WindowsBuild {
-  char const* wineName;      // the target under Wine
-  char const* emulatedName;  // and on the emulator; "<name>At<base>" elsewhere
+  std::string_view preset;
   char const* executable;
-  char const* wine;  // empty: not run under Wine here
+  char const* wine;
   char const* launcher;
-  char const* otherBases[2];  // where ASLR might put it instead; empty for none
+};
+
+// What the tests know of each build's processor on the CPU emulator: the
+// target's name there ("<name>At<base>" at another base), the bases ASLR
+// might choose instead (empty for none), and the clock its counter keeps.
+// Wine always uses the preferred base, so only the emulated runs elsewhere
+// prove an image movable: the 32-bit one at two bases below 4 GiB, one of
+// them above 2 GiB, and the 64-bit ones at a base above 4 GiB, as
+// high-entropy ASLR would place them.
+struct Emulated {
+  std::string_view preset;
+  char const* name;
+  char const* otherBases[2];
   Counter counter;
 };
 
+inline constexpr Emulated EMULATED[] = {
+    {"win32", "Emulated", {"0x10000000", "0xA0000000"}, Counter::Processor},
+    {"win64", "EmulatedX64", {"0x7FF6A0000000", ""}, Counter::Processor},
+    {"winarm64", "EmulatedArm64", {"0x7FF6A0000000", ""}, Counter::Monotonic62500kHz},
+};
+
+// The build's executable, or another build of it that TICKLOW_<PRESET>_EXE
+// names in the environment, such as a signed copy.
+inline char const* Chosen(std::string_view preset, char const* built) {
+  std::string variable{"TICKLOW_"};
+  for (char const c : preset) {
+    variable += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  char const* const chosen = std::getenv((variable + "_EXE").c_str());
+  return chosen != nullptr && *chosen != '\0' ? chosen : built;
+}
+
+// The targets of one build: under Wine, named after its preset (Win32 for
+// win32), where the host runs it, and on the CPU emulator at every base.
 inline void AddTargets(WindowsBuild const& build, std::vector<Target>& targets) {
-  if (*build.executable == '\0') {
-    return;
+  char const* const executable = Chosen(build.preset, build.executable);
+  Emulated const* emulated = nullptr;
+  for (Emulated const& known : EMULATED) {
+    emulated = known.preset == build.preset ? &known : emulated;
   }
+  Counter const counter = emulated != nullptr ? emulated->counter : Counter::Processor;
   if (*build.wine != '\0') {
-    targets.push_back({build.wineName,
-                       Runner::Wine,
-                       {build.wine},
-                       build.executable,
-                       2'000,
-                       build.counter,
-                       build.launcher});
+    std::string name{build.preset};
+    name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    targets.push_back(
+        {name, Runner::Wine, {build.wine}, executable, 2'000, counter, build.launcher});
   }
-  if (std::string_view{TICKLOW_EMULATOR}.empty()) {
+  if (emulated == nullptr || std::string_view{TICKLOW_EMULATOR}.empty()) {
     return;
   }
-  targets.push_back({build.emulatedName,
-                     Runner::Emulator,
-                     {TICKLOW_EMULATOR},
-                     build.executable,
-                     2'000,
-                     build.counter});
-  for (char const* base : build.otherBases) {
-    if (base != nullptr && *base != '\0') {
-      targets.push_back({std::string{build.emulatedName} + "At" + (base + 2),
+  targets.push_back(
+      {emulated->name, Runner::Emulator, {TICKLOW_EMULATOR}, executable, 2'000, counter});
+  for (char const* base : emulated->otherBases) {
+    if (*base != '\0') {
+      targets.push_back({std::string{emulated->name} + "At" + (base + 2),
                          Runner::Emulator,
                          {TICKLOW_EMULATOR, "--base", base},
-                         build.executable,
+                         executable,
                          2'000,
-                         build.counter});
+                         counter});
     }
   }
 }
 
-// Each Windows executable the build names: 32-bit x86 under Wine where the
-// host runs it, x64 under 64-bit Wine, and all three on the CPU emulator. Wine
-// always uses the preferred base, so only the emulated runs elsewhere prove an
-// image movable: the 32-bit one at two bases below 4 GiB, one of them above
-// 2 GiB, and the 64-bit ones at a base above 4 GiB, as high-entropy ASLR
-// would place them.
+// Each Windows build the host tree names, in the order of the project's list.
 inline std::vector<Target> WindowsTargets() {
   std::vector<Target> targets;
-  AddTargets({"Win32",
-              "Emulated",
-              Chosen("TICKLOW_WIN32_EXE", TICKLOW_WIN32_EXE),
-              TICKLOW_WINE,
-              TICKLOW_WIN32_LAUNCHER,
-              {"0x10000000", "0xA0000000"},
-              Counter::Processor},
-             targets);
-  AddTargets({"Win64",
-              "EmulatedX64",
-              Chosen("TICKLOW_WIN64_EXE", TICKLOW_WIN64_EXE),
-              TICKLOW_WINE64,
-              TICKLOW_WIN64_LAUNCHER,
-              {"0x7FF6A0000000", ""},
-              Counter::Processor},
-             targets);
-  AddTargets({"",
-              "EmulatedArm64",
-              Chosen("TICKLOW_WINARM64_EXE", TICKLOW_WINARM64_EXE),
-              "",
-              "",
-              {"0x7FF6A0000000", ""},
-              Counter::Monotonic62500kHz},
-             targets);
+  for (WindowsBuild const& build : std::initializer_list<WindowsBuild>{TICKLOW_WINDOWS_BUILDS}) {
+    AddTargets(build, targets);
+  }
   return targets;
 }
 
