@@ -1,18 +1,22 @@
 # The README's commands. CMake presets do the real work.
 JOBS ?= $(shell nproc)
+# Where a compiler cache is installed, the build trees use it; every tree of
+# this checkout, and the mutants' scratch copy inside it, lies under this base.
+export CCACHE_BASEDIR := $(CURDIR)
 
 .PHONY: run build test mutants install dist fuzz bench clean
 
+# Only what the tool itself needs: no test is configured, and no Wine started.
 run:
-	scripts/install-deps host
-	cmake --preset host
+	scripts/install-deps tool
+	cmake --preset host -DTICKLOW_BUILD_TESTS=OFF
 	cmake --build --preset host --target ticklow -j $(JOBS)
 	@# The tool exits with 1 once its output is written, 0 if the write failed.
 	build/host/ticklow 31; [ $$? -eq 1 ]
 
 # The host tree's end-to-end tests drive the Windows executables too, so the
-# Windows builds come first.
-WINDOWS_PRESETS = win32 win64 winarm64
+# Windows builds, from the project's list of them, come first.
+WINDOWS_PRESETS := $(shell awk '!/^\#/ && NF { print $$1 }' cmake/windows-builds.txt)
 PRESETS = $(WINDOWS_PRESETS) host posix i686-linux aarch64-linux sanitize
 
 build: $(addprefix build-,$(PRESETS))
@@ -58,8 +62,8 @@ mutants:
 # The host tool, its manual page, the README and the licence, under PREFIX.
 PREFIX ?= /usr/local
 install:
-	scripts/install-deps host
-	cmake --preset host
+	scripts/install-deps tool
+	cmake --preset host -DTICKLOW_BUILD_TESTS=OFF
 	cmake --build --preset host --target ticklow -j $(JOBS)
 	cmake --install build/host --prefix $(PREFIX)
 
@@ -96,12 +100,10 @@ fuzz:
 # CPU emulator; writes bench/results.md.
 bench:
 	scripts/install-deps bench
-	cmake --preset win32
-	cmake --build --preset win32 -j $(JOBS) --target ticklow_win32 floor_win32 ticklow_crt
-	cmake --preset win64
-	cmake --build --preset win64 -j $(JOBS) --target ticklow_win32 floor_win32
-	cmake --preset winarm64
-	cmake --build --preset winarm64 -j $(JOBS) --target ticklow_win32
+	for preset in $(WINDOWS_PRESETS); do \
+	  cmake --preset $$preset && \
+	  cmake --build --preset $$preset --target ticklow_bench -j $(JOBS) || exit 1; \
+	done
 	cmake --preset host
 	cmake --build --preset host -j $(JOBS) --target ticklow floor_linux ticklow_micro_bench \
 	  ticklow_emulate
