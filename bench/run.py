@@ -52,8 +52,6 @@ WINES = [
     ("32-bit Wine", "scripts/wine-run", "wine", WINDOWS),
     ("64-bit Wine", "scripts/wine64-run", "/usr/lib/wine/wine64", WINDOWS64),
 ]
-# On the emulator the command line is given exactly, so that the count does
-# not depend on where the tree lies.
 
 
 def windows_builds():
@@ -62,13 +60,16 @@ def windows_builds():
         return [line.split()[:2] for line in file if line.strip() and not line.startswith("#")]
 
 
+BUILDS = windows_builds()
+# On the emulator the command line is given exactly, so that the count does
+# not depend on where the tree lies.
 EMULATED = [
     ("`floor.exe`", "build/win32/bench/floor.exe", "floor.exe", NOTHING),
     ("`ticklow.exe 64`", "build/win32/ticklow.exe", "ticklow.exe 64", COUNTER_LINE),
 ] + [(f"{processor} `ticklow.exe 31`", f"build/{tree}/ticklow.exe", "ticklow.exe 31",
-      COUNTER_LINE) for tree, processor in windows_builds()]
+      COUNTER_LINE) for tree, processor in BUILDS]
 SIZES = [(f"`build/{tree}/ticklow.exe` ({processor})", f"build/{tree}/ticklow.exe")
-         for tree, processor in windows_builds()] + [
+         for tree, processor in BUILDS] + [
     ("`build/win32/bench/ticklow_crt.exe` (C runtime)", "build/win32/bench/ticklow_crt.exe"),
     ("`build/host/ticklow` (no C library)", "build/host/ticklow"),
     ("`build/posix/ticklow` (C library)", "build/posix/ticklow"),
