@@ -54,8 +54,8 @@ def batch_cases(book):
     return cases
 
 
-def check_batch(wine, exe):
-    cases = batch_cases(recipes())
+def check_batch(book, wine, exe):
+    cases = batch_cases(book)
     with tempfile.TemporaryDirectory() as work:
         shutil.copy(exe, os.path.join(work, "ticklow.exe"))
         lines = ["@echo off"] + [line for case, _, _ in cases for line in case]
@@ -75,8 +75,7 @@ def check_batch(wine, exe):
     return failures
 
 
-def check_posix(tool):
-    book = recipes()
+def check_posix(book, tool):
     env = dict(os.environ, PATH=os.path.dirname(os.path.abspath(tool)) + os.pathsep
                + os.environ["PATH"])
     ran = subprocess.run(["sh", "-c", "\n".join(book["posix"])], env=env, capture_output=True,
@@ -95,9 +94,11 @@ def check_posix(tool):
 
 
 def main(argv):
-    if len(recipes()) != 4:
-        sys.exit(f"check_recipes: the README has recipes {sorted(recipes())}, not four")
-    failures = check_batch(*argv[1:]) if argv[0] == "batch" else check_posix(*argv[1:])
+    book = recipes()
+    if len(book) != 4:
+        sys.exit(f"check_recipes: the README has recipes {sorted(book)}, not four")
+    check = check_batch if argv[0] == "batch" else check_posix
+    failures = check(book, *argv[1:])
     for failure in failures:
         print(f"FAILED: {failure}")
     sys.exit(1 if failures else 0)
