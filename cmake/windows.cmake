@@ -66,29 +66,28 @@ else()
   set(TICKLOW_WINDOWS_RUNTIME ON)
 endif()
 
-# The import library: mingw-w64's own where it has one, else one made from
-# the four functions we use.
-if(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
-  find_program(TICKLOW_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
-  set(TICKLOW_KERNEL32 ${CMAKE_BINARY_DIR}/libkernel32.a)
-  add_custom_command(OUTPUT ${TICKLOW_KERNEL32}
-    COMMAND ${TICKLOW_DLLTOOL} -m arm64 -d ${PROJECT_SOURCE_DIR}/cmake/kernel32.def
-            -l ${TICKLOW_KERNEL32}
-    DEPENDS ${PROJECT_SOURCE_DIR}/cmake/kernel32.def)
-  add_custom_target(ticklow_kernel32 DEPENDS ${TICKLOW_KERNEL32})
-else()
-  set(TICKLOW_KERNEL32 kernel32)
-endif()
-
+# The import library: mingw-w64's own where it has one, else one made from a
+# list of the functions a program uses: for ticklow.exe, its four.
 function(ticklow_crt_free target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "IMPORTS" "")
+  if(NOT arg_IMPORTS)
+    set(arg_IMPORTS ${PROJECT_SOURCE_DIR}/cmake/kernel32.def)
+  endif()
   target_compile_options(${target} PRIVATE ${TICKLOW_COMPILE_FOR_BYTES})
   target_link_options(${target} PRIVATE ${TICKLOW_LINK_HARDENED})
-  target_link_libraries(${target} PRIVATE ${TICKLOW_KERNEL32})
   if(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
-    add_dependencies(${target} ticklow_kernel32)
+    find_program(TICKLOW_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+    set(library ${CMAKE_CURRENT_BINARY_DIR}/lib${target}_kernel32.a)
+    add_custom_command(OUTPUT ${library}
+      COMMAND ${TICKLOW_DLLTOOL} -m arm64 -d ${arg_IMPORTS} -l ${library}
+      DEPENDS ${arg_IMPORTS})
+    add_custom_target(${target}_kernel32 DEPENDS ${library})
+    add_dependencies(${target} ${target}_kernel32)
+    target_link_libraries(${target} PRIVATE ${library})
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/pe-checksum $<TARGET_FILE:${target}>)
   else()
+    target_link_libraries(${target} PRIVATE kernel32)
     set_target_properties(${target} PROPERTIES LINK_DEPENDS ${TICKLOW_WIN32_LAYOUT})
   endif()
 endfunction()
