@@ -2,7 +2,7 @@
 
 // The executables under test and the fixture that runs them: this tree's
 // tool, and each Windows executable the build names, on the CPU emulator and
-// under Wine where the host runs it.
+// under its Wine where the host runs it.
 
 #include <gtest/gtest.h>
 
@@ -28,15 +28,16 @@ namespace fs = std::filesystem;
 // How a target's executable is started.
 enum class Runner {
   Native,    // directly, or under qemu-user in a tree for another processor
-  Wine,      // a Windows executable under Wine (32- or 64-bit), where the host runs it
+  Wine,      // a Windows executable under its Wine, where the host runs it
   Emulator,  // a Windows executable on the CPU emulator, on every host
 };
 
 // The clock a target's counter keeps: the processor's own (the time-stamp
-// counter, or on AArch64 the virtual count), or, for ARM64 code on the CPU
-// emulator, Unicorn's virtual count, which is the host's monotonic clock at
-// QEMU's 62.5 MHz.
-enum class Counter { Processor, Monotonic62500kHz };
+// counter, or on AArch64 the virtual count), or one that QEMU's ARM64
+// processor shows at its 62.5 MHz: on the CPU emulator, Unicorn's, the host's
+// monotonic clock; under qemu-user, the host's real-time clock, to the
+// microsecond.
+enum class Counter { Processor, Monotonic62500kHz, Realtime62500kHz };
 
 struct Target {
   std::string name;
@@ -56,9 +57,9 @@ inline void PrintTo(Target const& target, std::ostream* out) { *out << target.na
 
 // The count the target's counter shows now, read without any of the tool's code.
 inline std::uint64_t CountNow(Counter counter) {
-  if (counter == Counter::Monotonic62500kHz) {
+  if (counter != Counter::Processor) {
     timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    clock_gettime(counter == Counter::Monotonic62500kHz ? CLOCK_MONOTONIC : CLOCK_REALTIME, &now);
     return (static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000U +
             static_cast<std::uint64_t>(now.tv_nsec)) /
            16;
@@ -85,24 +86,38 @@ struct WindowsBuild {
   char const* launcher;
 };
 
-// What the tests know of each build's processor on the CPU emulator: the
+// What the tests know of each build's processor: on the CPU emulator, the
 // target's name there ("<name>At<base>" at another base), the bases ASLR
-// might choose instead (empty for none), and the clock its counter keeps.
-// Wine always uses the preferred base, so only the emulated runs elsewhere
-// prove an image movable: the 32-bit one at two bases below 4 GiB, one of
-// them above 2 GiB, and the 64-bit ones at a base above 4 GiB, as
-// high-entropy ASLR would place them.
+// might choose instead (empty for none), and the clock its counter keeps;
+// under its Wine, that clock and the most runs in a row. Wine always uses the
+// preferred base, so only the emulated runs elsewhere prove an image movable:
+// the 32-bit one at two bases below 4 GiB, one of them above 2 GiB, and the
+// 64-bit ones at a base above 4 GiB, as high-entropy ASLR would place them.
+// Wine for ARM64 runs under qemu-user, where each start takes a few tenths of
+// a second: one batch of runs.
 struct Emulated {
   std::string_view preset;
   char const* name;
   char const* otherBases[2];
   Counter counter;
+  Counter wineCounter;
+  int wineRuns;
 };
 
 inline constexpr Emulated EMULATED[] = {
-    {"win32", "Emulated", {"0x10000000", "0xA0000000"}, Counter::Processor},
-    {"win64", "EmulatedX64", {"0x7FF6A0000000", ""}, Counter::Processor},
-    {"winarm64", "EmulatedArm64", {"0x7FF6A0000000", ""}, Counter::Monotonic62500kHz},
+    {"win32",
+     "Emulated",
+     {"0x10000000", "0xA0000000"},
+     Counter::Processor,
+     Counter::Processor,
+     2'000},
+    {"win64", "EmulatedX64", {"0x7FF6A0000000", ""}, Counter::Processor, Counter::Processor, 2'000},
+    {"winarm64",
+     "EmulatedArm64",
+     {"0x7FF6A0000000", ""},
+     Counter::Monotonic62500kHz,
+     Counter::Realtime62500kHz,
+     100},
 };
 
 // The build's executable, or another build of it that TICKLOW_<PRESET>_EXE
@@ -134,8 +149,13 @@ inline void AddTargets(WindowsBuild const& build, std::vector<Target>& targets) 
   if (*build.wine != '\0') {
     std::string name{build.preset};
     name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
-    targets.push_back(
-        {name, Runner::Wine, {build.wine}, executable, 2'000, counter, build.launcher});
+    targets.push_back({name,
+                       Runner::Wine,
+                       {build.wine},
+                       executable,
+                       emulated->wineRuns,
+                       emulated->wineCounter,
+                       build.launcher});
   }
   if (std::string_view{TICKLOW_EMULATOR}.empty()) {
     return;
