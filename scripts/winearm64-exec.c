@@ -3,9 +3,9 @@
 // included, by executing an AArch64 program, which this kernel cannot run:
 // such an exec becomes an exec of qemu-user on that program, under the same
 // name. Any other exec, such as the loader's preloader, which this Wine lacks,
-// goes through as it is and fails or succeeds as it would. The preloading is
-// not passed on, since qemu and the host's own programs are not AArch64 ones;
-// QEMU_SET_ENV hands it to each AArch64 program again.
+// goes through as it is and fails or succeeds as it would. The preloading and
+// the library path are not passed on, since qemu and the host's own programs
+// are not AArch64 ones; QEMU_SET_ENV hands both to each AArch64 program again.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <elf.h>
@@ -38,7 +38,9 @@ int execve(char const *path, char *const argv[], char *const envp[]) {
   size_t kept = 0;
   for (size_t i = 0; envp[i] != NULL; ++i) {
     if (kept + 1 == MAX_ENV) return errno = E2BIG, -1;
-    if (strncmp(envp[i], "LD_PRELOAD=", 11) != 0) env[kept++] = envp[i];
+    if (strncmp(envp[i], "LD_PRELOAD=", 11) != 0 && strncmp(envp[i], "LD_LIBRARY_PATH=", 16) != 0) {
+      env[kept++] = envp[i];
+    }
   }
   env[kept] = NULL;
   if (!is_aarch64(path)) return real(path, argv, env);
@@ -58,3 +60,44 @@ int execve(char const *path, char *const argv[], char *const envp[]) {
 }
 
 int execv(char const *path, char *const argv[]) { return execve(path, argv, environ); }
+
+// Wine opens FreeType by name, and writes a notice on every program's
+// standard error where it finds none; with Debian's FreeType under qemu-user
+// the desktop process fails, and every program that looks for the desktop
+// starts another, without end. This library therefore also stands in for
+// FreeType (install-deps links it under FreeType's name): each function Wine
+// looks up is here, and the first Wine calls, FT_Init_FreeType, fails, after
+// which Wine goes on without fonts and says so only in its own log.
+#define FREETYPE_STAND_IN(name) \
+  int name(void) { return 1; }
+FREETYPE_STAND_IN(FT_Done_Face)
+FREETYPE_STAND_IN(FT_Get_Char_Index)
+FREETYPE_STAND_IN(FT_Get_First_Char)
+FREETYPE_STAND_IN(FT_Get_Next_Char)
+FREETYPE_STAND_IN(FT_Get_Sfnt_Name)
+FREETYPE_STAND_IN(FT_Get_Sfnt_Name_Count)
+FREETYPE_STAND_IN(FT_Get_Sfnt_Table)
+FREETYPE_STAND_IN(FT_Get_TrueType_Engine_Type)
+FREETYPE_STAND_IN(FT_Get_WinFNT_Header)
+FREETYPE_STAND_IN(FT_Init_FreeType)
+FREETYPE_STAND_IN(FT_Library_SetLcdFilter)
+FREETYPE_STAND_IN(FT_Library_Version)
+FREETYPE_STAND_IN(FT_Load_Glyph)
+FREETYPE_STAND_IN(FT_Load_Sfnt_Table)
+FREETYPE_STAND_IN(FT_Matrix_Multiply)
+FREETYPE_STAND_IN(FT_MulDiv)
+FREETYPE_STAND_IN(FT_MulFix)
+FREETYPE_STAND_IN(FT_New_Face)
+FREETYPE_STAND_IN(FT_New_Memory_Face)
+FREETYPE_STAND_IN(FT_Outline_Embolden)
+FREETYPE_STAND_IN(FT_Outline_Get_Bitmap)
+FREETYPE_STAND_IN(FT_Outline_Get_CBox)
+FREETYPE_STAND_IN(FT_Outline_Transform)
+FREETYPE_STAND_IN(FT_Outline_Translate)
+FREETYPE_STAND_IN(FT_Property_Set)
+FREETYPE_STAND_IN(FT_Render_Glyph)
+FREETYPE_STAND_IN(FT_Set_Charmap)
+FREETYPE_STAND_IN(FT_Set_Pixel_Sizes)
+FREETYPE_STAND_IN(FT_Vector_Length)
+FREETYPE_STAND_IN(FT_Vector_Transform)
+FREETYPE_STAND_IN(FT_Vector_Unit)
