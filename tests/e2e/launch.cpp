@@ -209,10 +209,10 @@ bool RunOnce(char const* program, char const* line, STARTUPINFOA& startup, DWORD
 }
 
 DWORD Launch() {
-  char program[PATH_LIMIT];
-  char output[16];
-  char runsText[16];
-  char line[LINE_LIMIT];
+  char program[PATH_LIMIT] = {};
+  char output[16] = {};
+  char runsText[16] = {};
+  char line[LINE_LIMIT] = {};
   char const* rest = NextArgument(SkipProgramName(GetCommandLineA()), program, sizeof program);
   rest = rest == nullptr ? nullptr : NextArgument(rest, output, sizeof output);
   rest = rest == nullptr ? nullptr : NextArgument(rest, runsText, sizeof runsText);
