@@ -95,7 +95,7 @@ struct WindowsBuild {
 // 64-bit ones at a base above 4 GiB, as high-entropy ASLR would place them.
 // Wine for ARM64 runs under qemu-user, where each start takes a few tenths of
 // a second: one batch of runs.
-struct Emulated {
+struct Processor {
   std::string_view preset;
   char const* name;
   char const* otherBases[2];
@@ -104,7 +104,7 @@ struct Emulated {
   int wineRuns;
 };
 
-inline constexpr Emulated EMULATED[] = {
+inline constexpr Processor PROCESSORS[] = {
     {"win32",
      "Emulated",
      {"0x10000000", "0xA0000000"},
@@ -135,17 +135,17 @@ inline char const* Chosen(std::string_view preset, char const* built) {
 // win32), where the host runs it, and on the CPU emulator at every base.
 inline void AddTargets(WindowsBuild const& build, std::vector<Target>& targets) {
   char const* const executable = Chosen(build.preset, build.executable);
-  Emulated const* emulated = nullptr;
-  for (Emulated const& known : EMULATED) {
-    emulated = known.preset == build.preset ? &known : emulated;
+  Processor const* facts = nullptr;
+  for (Processor const& known : PROCESSORS) {
+    facts = known.preset == build.preset ? &known : facts;
   }
-  if (emulated == nullptr) {
+  if (facts == nullptr) {
     // A build the tests know nothing of would go unemulated without a word.
-    std::fprintf(stderr, "targets.hpp: no emulator facts for the build %.*s\n",
+    std::fprintf(stderr, "targets.hpp: no processor facts for the build %.*s\n",
                  static_cast<int>(build.preset.size()), build.preset.data());
     std::abort();
   }
-  Counter const counter = emulated->counter;
+  Counter const counter = facts->counter;
   if (*build.wine != '\0') {
     std::string name{build.preset};
     name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
@@ -153,18 +153,18 @@ inline void AddTargets(WindowsBuild const& build, std::vector<Target>& targets) 
                        Runner::Wine,
                        {build.wine},
                        executable,
-                       emulated->wineRuns,
-                       emulated->wineCounter,
+                       facts->wineRuns,
+                       facts->wineCounter,
                        build.launcher});
   }
   if (std::string_view{TICKLOW_EMULATOR}.empty()) {
     return;
   }
   targets.push_back(
-      {emulated->name, Runner::Emulator, {TICKLOW_EMULATOR}, executable, 2'000, counter});
-  for (char const* base : emulated->otherBases) {
+      {facts->name, Runner::Emulator, {TICKLOW_EMULATOR}, executable, 2'000, counter});
+  for (char const* base : facts->otherBases) {
     if (*base != '\0') {
-      targets.push_back({std::string{emulated->name} + "At" + (base + 2),
+      targets.push_back({std::string{facts->name} + "At" + (base + 2),
                          Runner::Emulator,
                          {TICKLOW_EMULATOR, "--base", base},
                          executable,
