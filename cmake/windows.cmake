@@ -85,19 +85,72 @@ function(ticklow_crt_free target)
     add_dependencies(${target} ${target}_kernel32)
     target_link_libraries(${target} PRIVATE ${library})
     add_custom_command(TARGET ${target} POST_BUILD
-      COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/pe-checksum $<TARGET_FILE:${target}>)
+      COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/pe-finish $<TARGET_FILE:${target}>)
   else()
     target_link_libraries(${target} PRIVATE kernel32)
     set_target_properties(${target} PROPERTIES LINK_DEPENDS ${TICKLOW_WIN32_LAYOUT})
   endif()
 endfunction()
 
+# What Windows shows of ticklow.exe (Explorer's Details, PowerShell's
+# VersionInfo, deployment tools): a version resource made from project() and
+# the licence's holder, compiled by binutils' windres for mingw-w64's
+# processors and by LLVM's for ARM64, neither of which stamps it with a time.
+# It takes no 512-byte block of its own where another section has room, and
+# no more than one extra in all (see cmake/ticklow-win32.ld):
+#   x86    first in the import section, as windres's .rsrc;
+#   x64    first in the code and constants, renamed read-only, since the
+#          import section lacks room by a few bytes;
+#   ARM64  lld keeps .rsrc a section of its own and fills its directory
+#          entry; the constants and import tables join the code instead, the
+#          import address table read-only, as the loader allows.
+# scripts/pe-finish points the directory entry at the first two.
+set(TICKLOW_VERSION_COMMAS "")
+foreach(part MAJOR MINOR PATCH TWEAK)
+  set(number ${PROJECT_VERSION_${part}})
+  if(number STREQUAL "")
+    set(number 0)
+  endif()
+  list(APPEND TICKLOW_VERSION_COMMAS ${number})
+endforeach()
+list(JOIN TICKLOW_VERSION_COMMAS "," TICKLOW_VERSION_COMMAS)
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE TICKLOW_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
+set(resource ${CMAKE_BINARY_DIR}/version.o)
+set(resource_section "")
+if(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
+  find_program(TICKLOW_WINDRES NAMES llvm-windres llvm-windres-14 REQUIRED)
+  set(compile_resource ${TICKLOW_WINDRES} --target=aarch64-w64-mingw32)
+  set(place_resource "")
+else()
+  set(compile_resource ${CMAKE_RC_COMPILER})
+  if(TICKLOW_WINDOWS_ARCH STREQUAL "x64")
+    set(resource_section .text)
+    set(place_resource COMMAND ${CMAKE_OBJCOPY} --rename-section
+        .rsrc=.rdata$version,contents,alloc,load,readonly,data ${resource})
+  else()
+    set(resource_section .idata)
+    set(place_resource "")
+  endif()
+endif()
+add_custom_command(OUTPUT ${resource}
+  COMMAND ${compile_resource} -i ${CMAKE_BINARY_DIR}/version.rc -o ${resource}
+  ${place_resource}
+  DEPENDS ${CMAKE_BINARY_DIR}/version.rc VERBATIM)
+
 # The shipped executable.
-add_executable(ticklow_win32 ${TICKLOW_ENTRY_SOURCES} src/platform/windows.cpp)
+add_executable(ticklow_win32 ${TICKLOW_ENTRY_SOURCES} src/platform/windows.cpp ${resource})
 target_link_libraries(ticklow_win32 PRIVATE ticklow_core)
 ticklow_warnings(ticklow_win32)
 target_compile_definitions(ticklow_win32 PRIVATE TICKLOW_KERNEL32)
 ticklow_crt_free(ticklow_win32)
+if(resource_section)
+  add_custom_command(TARGET ticklow_win32 POST_BUILD
+    COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/pe-finish $<TARGET_FILE:ticklow_win32>
+            ${resource_section})
+elseif(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
+  target_link_options(ticklow_win32 PRIVATE LINKER:-Xlink=-merge:.rdata=.text)
+endif()
 set_target_properties(ticklow_win32 PROPERTIES
   OUTPUT_NAME ticklow
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
