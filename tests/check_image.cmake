@@ -12,10 +12,13 @@
 #   - exactly one counter read (rdtsc, or mrs of CNTVCT_EL0);
 #   - no section both writable and executable;
 #   - a PE checksum that matches the file;
+#   - a version resource that says VERSION, DESCRIPTION and the LICENSE's
+#     copyright line, as pefile reads it under Debian's PYTHON;
 #   - and, as an outside opinion, what Debian's pesec says: ASLR yes, DEP/NX
 #     yes, and on x86 SEH no.
-#   cmake -DEXE=ticklow.exe -DARCH=x86 -DMAX_SIZE=2048 -DOBJDUMP=llvm-objdump
-#         -DPESEC=pesec -DREADPE=readpe -P check_image.cmake
+#   cmake -DEXE=ticklow.exe -DARCH=x86 -DMAX_SIZE=2560 -DOBJDUMP=llvm-objdump
+#         -DPESEC=pesec -DREADPE=readpe -DPYTHON=/usr/bin/python3 -DVERSION=1.0
+#         -DDESCRIPTION=... -DLICENSE=LICENSE -P check_image.cmake
 
 function(fail)
   message(FATAL_ERROR "${EXE}: ${ARGN}")
@@ -155,6 +158,9 @@ if(NOT computed EQUAL stated)
   fail("its PE checksum says ${stated}, the file sums to ${computed}")
 endif()
 
+dump(resource "${PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/check_version_resource.py" "${EXE}"
+     "${VERSION}" "${DESCRIPTION}" "${LICENSE}")
+
 dump(opinion "${PESEC}" "${EXE}")
 set(verdicts "ASLR: +yes" "DEP/NX: +yes")
 if(ARCH STREQUAL "x86")
@@ -169,4 +175,4 @@ endforeach()
 math(EXPR stated "${stated}" OUTPUT_FORMAT HEXADECIMAL)
 string(REPLACE " +" " " verdicts "${verdicts}")
 message(STATUS "${EXE}: ${ARCH}, ${size} bytes, checksum ${stated}, imports KERNEL32.dll: "
-               "${names}; one counter read; pesec: ${verdicts}")
+               "${names}; one counter read; pesec: ${verdicts}; version ${VERSION}")
