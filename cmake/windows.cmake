@@ -100,7 +100,7 @@ endfunction()
 # no more than one extra in all (see cmake/ticklow-win32.ld):
 #   x86    first in the import section, as windres's .rsrc;
 #   x64    first in the code and constants, renamed read-only, since the
-#          import section lacks room by a few bytes;
+#          import section lacks room for it by 20 bytes;
 #   ARM64  lld keeps .rsrc a section of its own and fills its directory
 #          entry; the constants and import tables join the code instead, the
 #          import address table read-only, as the loader allows.
@@ -117,21 +117,18 @@ list(JOIN TICKLOW_VERSION_COMMAS "," TICKLOW_VERSION_COMMAS)
 file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE TICKLOW_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
 set(resource ${CMAKE_BINARY_DIR}/version.o)
+set(compile_resource ${CMAKE_RC_COMPILER})
+set(place_resource "")
 set(resource_section "")
 if(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
   find_program(TICKLOW_WINDRES NAMES llvm-windres llvm-windres-14 REQUIRED)
   set(compile_resource ${TICKLOW_WINDRES} --target=aarch64-w64-mingw32)
-  set(place_resource "")
+elseif(TICKLOW_WINDOWS_ARCH STREQUAL "x64")
+  set(place_resource COMMAND ${CMAKE_OBJCOPY} --rename-section
+      .rsrc=.rdata$version,contents,alloc,load,readonly,data ${resource})
+  set(resource_section .text)
 else()
-  set(compile_resource ${CMAKE_RC_COMPILER})
-  if(TICKLOW_WINDOWS_ARCH STREQUAL "x64")
-    set(resource_section .text)
-    set(place_resource COMMAND ${CMAKE_OBJCOPY} --rename-section
-        .rsrc=.rdata$version,contents,alloc,load,readonly,data ${resource})
-  else()
-    set(resource_section .idata)
-    set(place_resource "")
-  endif()
+  set(resource_section .idata)
 endif()
 add_custom_command(OUTPUT ${resource}
   COMMAND ${compile_resource} -i ${CMAKE_BINARY_DIR}/version.rc -o ${resource}
