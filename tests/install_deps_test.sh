@@ -1,0 +1,93 @@
+#!/bin/sh
+# scripts/install-deps against a stand-in apt: an index that fails to
+# download, packages that cannot be installed, and what every install command
+# lets in. It never reaches the host's own package tools, and runs as if the
+# host ran 32-bit programs, so that 32-bit Wine is asked for.
+#   install_deps_test.sh SCRIPTS_DIR
+set -eu
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/bin" "$work/scripts"
+cp "$1/install-deps" "$1/winearm64-exec.c" "$work/scripts"
+printf '#!/bin/sh\nexit 0\n' >"$work/scripts/runs-i386"
+chmod +x "$work/scripts/runs-i386"
+# One stand-in for apt-get, apt-cache, dpkg, dpkg-query and sudo. The index
+# fails to download the first $UPDATE_FAILS times; an install that names one
+# of $BROKEN fails as a mirror out of step makes it fail.
+cat >"$work/bin/apt" <<'APT'
+#!/bin/sh
+case "$(basename "$0") $1" in
+  "sudo "*) exec "$@" ;;
+  "dpkg --print-architecture") echo amd64 ;;
+  "dpkg --print-foreign-architectures") cat "$STATE/arches" 2>/dev/null || true ;;
+  "dpkg --add-architecture") echo "$2" >>"$STATE/arches" ;;
+  "dpkg-query "*) grep -qx -- "$4" "$STATE/installed" 2>/dev/null && printf 'install ok installed' ;;
+  "apt-cache "*) ;;
+  "apt-get update")
+    echo update >>"$STATE/log"
+    if [ "$(grep -c update "$STATE/log")" -le "$UPDATE_FAILS" ]; then
+      echo "E: Failed to fetch http://mirror/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?" >&2
+      exit 100
+    fi ;;
+  "apt-get install")
+    echo "$*" >>"$STATE/log"
+    for package in $BROKEN; do
+      case " $* " in *" $package "*)
+        echo "The following packages have unmet dependencies:" " $package : Depends: libc6 (= 2.36-9)"
+        echo "E: Unable to correct problems, you have held broken packages." >&2
+        exit 100 ;;
+      esac
+    done
+    printf '%s\n' "$@" >>"$STATE/installed" ;;
+  "apt-get download") echo "E: Can't find a source to download version of '$2'" >&2; exit 100 ;;
+  *) echo "stand-in apt: $0 $*" >&2; exit 2 ;;
+esac
+APT
+chmod +x "$work/bin/apt"
+for tool in apt-get apt-cache dpkg dpkg-query sudo; do
+  ln -s apt "$work/bin/$tool"
+done
+PATH=$work/bin:$PATH TICKLOW_APT_PAUSE=0
+export PATH TICKLOW_APT_PAUSE
+
+status=0
+fail() {
+  echo "FAILED: $*"
+  sed 's/^/  /' "$STATE/out"
+  status=1
+}
+# install_deps UPDATE_FAILS BROKEN: a run on a fresh host; its status in $ran.
+install_deps() {
+  STATE=$(mktemp -d -p "$work") UPDATE_FAILS=$1 BROKEN=$2 TICKLOW_WINE_HOME=$work/home
+  export STATE UPDATE_FAILS BROKEN TICKLOW_WINE_HOME
+  ran=0
+  "$work/scripts/install-deps" >"$STATE/out" 2>&1 || ran=$?
+  # qemu-user-binfmt would register qemu with the kernel: every install
+  # command keeps it out on every architecture.
+  grep '^install' "$STATE/log" | while read -r line; do
+    for arch in amd64 i386 arm64; do
+      case " $line " in *" qemu-user-binfmt:$arch- "*) ;; *) echo "$arch: $line" ;; esac
+    done
+  done >"$STATE/open"
+  [ ! -s "$STATE/open" ] || fail "an install lets qemu-user-binfmt in: $(cat "$STATE/open")"
+}
+
+install_deps 2 ""
+if ! { [ $ran -eq 0 ] && [ "$(grep -c '^update' "$STATE/log")" -eq 3 ] &&
+  grep -q '^install.* wine32:i386 ' "$STATE/log"; }; then
+  fail "an index that fails twice and then downloads is followed by the install"
+fi
+
+install_deps 99 "wine32:i386"
+if ! { [ $ran -eq 0 ] && grep -q "32-bit Wine: not installed (apt: .*held broken" "$STATE/out" &&
+  grep -q '^install.* -t ' "$STATE/log" && grep -qx cmake "$STATE/installed" &&
+  grep -q "held broken" "$work/home/wine32.missing"; }; then
+  fail "a broken index and no 32-bit Wine: the rest installed, and 32-bit Wine named"
+fi
+
+install_deps 0 "cmake"
+if ! { [ $ran -ne 0 ] && grep -q "install-deps: cannot install cmake" "$STATE/out" &&
+  grep -q "held broken packages" "$STATE/out"; }; then
+  fail "a package the build needs that cannot be installed stops it, named with apt's words"
+fi
+exit $status
