@@ -3,6 +3,9 @@ JOBS ?= $(shell nproc)
 # Where a compiler cache is installed, the build trees use it; every tree of
 # this checkout, and the mutants' scratch copy inside it, lies under this base.
 export CCACHE_BASEDIR := $(CURDIR)
+# One name for this run, shared by every tree it configures: a Wine that hangs
+# in one tree's probe is not waited for again in the next.
+export TICKLOW_PROBE_RUN ?= $(shell date +%s.%N)
 
 .PHONY: run build test mutants install dist fuzz bench clean
 
