@@ -6,13 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
+#include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +54,8 @@ struct Target {
   // Under Wine: ticklow_launch.exe built for the same processor, which starts
   // the executable with exact command lines and chosen handles.
   char const* windowsLauncher = "";
+  // Where this host has no such Wine: why, and each case skips with it.
+  std::string skipped{};  // NOLINT(readability-redundant-string-init): -Wextra asks for it
 };
 
 inline void PrintTo(Target const& target, std::ostream* out) { *out << target.name; }
@@ -78,12 +83,14 @@ inline Target HostTarget() {
 
 // One Windows build of the project's list, as the host tree passes it: its
 // preset, its executable, and where this host runs it under Wine, the script
-// that does and the launcher built beside it (both empty elsewhere).
+// that does and the launcher built beside it (both empty elsewhere), or else
+// why its Wine does not run here.
 struct WindowsBuild {
   std::string_view preset;
   char const* executable;
   char const* wine;
   char const* launcher;
+  char const* noWine;
 };
 
 // What the tests know of each build's processor: on the CPU emulator, the
@@ -146,9 +153,9 @@ inline void AddTargets(WindowsBuild const& build, std::vector<Target>& targets) 
     std::abort();
   }
   Counter const counter = facts->counter;
+  std::string name{build.preset};
+  name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
   if (*build.wine != '\0') {
-    std::string name{build.preset};
-    name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
     targets.push_back({name,
                        Runner::Wine,
                        {build.wine},
@@ -156,6 +163,16 @@ inline void AddTargets(WindowsBuild const& build, std::vector<Target>& targets) 
                        facts->wineRuns,
                        facts->wineCounter,
                        build.launcher});
+  } else if (*build.noWine != '\0') {
+    targets.push_back(
+        {name,
+         Runner::Wine,
+         {},
+         executable,
+         0,
+         facts->wineCounter,
+         "",
+         std::string{build.noWine} + "; " + name + " cases ran on the CPU emulator only"});
   }
   if (std::string_view{TICKLOW_EMULATOR}.empty()) {
     return;
@@ -207,8 +224,52 @@ inline RunResult RunTarget(Target const& target, std::vector<std::string> const&
   return RunProcess(argv, options);
 }
 
+// Wine's errors during one case, in a file of the case's own in the build
+// tree (scripts/wine-run writes them there), and the end of it.
+inline fs::path WineLog() {
+  ::testing::TestInfo const* const test = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string{test->test_suite_name()} + "." + test->name();
+  for (char& c : name) {
+    c = c == '/' ? '.' : c;
+  }
+  return fs::path{TICKLOW_WINE_LOGS} / (name + ".log");
+}
+
+inline std::string EndOfWineLog() {
+  std::error_code missing;
+  std::uintmax_t const size = fs::file_size(WineLog(), missing);
+  if (missing || size == 0) {
+    return "(Wine logged no error)";
+  }
+  constexpr std::uintmax_t SHOWN = 4'000;
+  std::string text(static_cast<std::size_t>(std::min(size, SHOWN)), '\0');
+  std::ifstream log{WineLog(), std::ios::binary};
+  log.seekg(static_cast<std::streamoff>(size - text.size()));
+  log.read(text.data(), static_cast<std::streamsize>(text.size()));
+  return text;
+}
+
 class EndToEnd : public ::testing::TestWithParam<Target> {
  protected:
+  void SetUp() override {
+    if (!GetParam().skipped.empty()) {
+      GTEST_SKIP() << GetParam().skipped;
+    }
+    if (GetParam().runner == Runner::Wine) {
+      fs::create_directories(WineLog().parent_path());
+      fs::remove(WineLog());
+      setenv("TICKLOW_WINE_LOG", WineLog().c_str(), 1);
+    }
+  }
+
+  void TearDown() override {
+    if (GetParam().runner == Runner::Wine && HasFailure()) {
+      std::cout << "Wine's errors in this case (" << WineLog().string() << "):\n"
+                << EndOfWineLog() << "\n";
+    }
+    unsetenv("TICKLOW_WINE_LOG");
+  }
+
   [[nodiscard]] static RunResult RunTool(std::vector<std::string> const& arguments,
                                          RunOptions const& options = {},
                                          std::string const& executable = "") {
