@@ -61,8 +61,19 @@ def check_batch(book, wine, exe):
         lines = ["@echo off"] + [line for case, _, _ in cases for line in case]
         with open(os.path.join(work, "recipes.bat"), "wb") as script:
             script.write(("\r\n".join(lines) + "\r\n").encode())
+        # Wine's errors go to a log of this check's own in the build tree.
+        log = os.path.abspath(f"wine-logs/recipes.{os.path.basename(wine)}.log")
+        os.makedirs(os.path.dirname(log), exist_ok=True)
+        if os.path.exists(log):
+            os.remove(log)
         ran = subprocess.run([wine, "cmd", "/c", "recipes.bat"], cwd=work, capture_output=True,
-                             check=False)
+                             check=False, env=dict(os.environ, TICKLOW_WINE_LOG=log))
+    # Wine's own lines, its err channel's, go to the log; cmd's must be none.
+    wine_line = re.compile(rb"^([0-9a-f]+:)?[0-9a-f]+:(err|fixme|warn|trace):")
+    lines = ran.stderr.splitlines(keepends=True)
+    with open(log, "ab") as errors:
+        errors.write(b"".join(line for line in lines if wine_line.match(line)))
+    ran.stderr = b"".join(line for line in lines if not wine_line.match(line))
     out = ran.stdout.decode(errors="replace").split("\r\n")
     padded = out + [""] * len(cases)
     failures = [f"{what}: got {got!r}" for (_, good, what), got in zip(cases, padded)
@@ -72,6 +83,9 @@ def check_batch(book, wine, exe):
         failures.append(f"two runs in a row made the same name, {names[0]}")
     if ran.returncode != 0 or ran.stderr:
         failures.append(f"cmd exited with {ran.returncode}: {ran.stderr.decode(errors='replace')}")
+    if failures:
+        with open(log, encoding="utf-8", errors="replace") as errors:
+            failures.append(f"Wine's errors ({log}):\n{errors.read()[-4000:] or '(none)'}")
     return failures
 
 

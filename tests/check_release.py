@@ -245,8 +245,12 @@ def check_signing(work, e2e_tests):
     # A signature cannot change the counter's pace, so the runs in a row are left out.
     cases = run(e2e_tests, "--gtest_filter=*/Emulated*:*/Win32:*/Win64-*RunsInARow*",
                 env=dict(os.environ, **chosen))
+    # What failed, whole: each failing case's assertions, values and Wine's log.
+    failed = [case for case in cases.stdout.decode(errors="replace").split("[ RUN      ]")
+              if "[  FAILED  ]" in case]
     expect(cases.returncode == 0 and b"[  PASSED  ]" in cases.stdout,
-           f"a signed ticklow.exe fails end to end:\n{cases.stdout.decode()[-4000:]}")
+           "a signed ticklow.exe fails end to end:\n"
+           + ("[ RUN      ]".join([""] + failed) or cases.stdout.decode()[-4000:]))
 
 
 def main():

@@ -6,9 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <regex>
 
 namespace ticklow::testing {
 namespace {
@@ -106,6 +109,30 @@ void Drain(int outFd, int errFd, RunResult& result) {
   }
 }
 
+// Under a Wine whose err channel a case turned on (TICKLOW_WINE_LOG, see
+// scripts/wine-run), Wine's lines ("0024:err:module:...") leave the program's
+// standard error for the end of that file: the program's own must stay empty.
+void MoveWineLines(std::string& err) {
+  char const* const log = std::getenv("TICKLOW_WINE_LOG");
+  if (log == nullptr || err.empty()) {
+    return;
+  }
+  static std::regex const wineLine{"^([0-9a-f]+:)?[0-9a-f]+:(err|fixme|warn|trace):"};
+  std::ofstream file{log, std::ios::binary | std::ios::app};
+  std::string kept;
+  for (std::size_t start = 0; start < err.size();) {
+    std::size_t const end = std::min(err.find('\n', start), err.size() - 1) + 1;
+    std::string const line = err.substr(start, end - start);
+    if (std::regex_search(line, wineLine)) {
+      file << line;
+    } else {
+      kept += line;
+    }
+    start = end;
+  }
+  err = kept;
+}
+
 }  // namespace
 
 RunResult RunProcess(std::vector<std::string> const& argv, RunOptions const& options) {
@@ -122,6 +149,7 @@ RunResult RunProcess(std::vector<std::string> const& argv, RunOptions const& opt
   close(errPipe[1]);
   RunResult result;
   Drain(outPipe[0], errPipe[0], result);
+  MoveWineLines(result.err);
   int status = 0;
   waitpid(child, &status, 0);
   if (WIFEXITED(status)) {
