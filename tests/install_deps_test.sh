@@ -21,7 +21,7 @@ case "$(basename "$0") $1" in
   "dpkg --print-architecture") echo amd64 ;;
   "dpkg --print-foreign-architectures") cat "$STATE/arches" 2>/dev/null || true ;;
   "dpkg --add-architecture") echo "$2" >>"$STATE/arches" ;;
-  "dpkg-query "*) grep -qx -- "$4" "$STATE/installed" 2>/dev/null && printf 'install ok installed' ;;
+  "dpkg-query "*) grep -qx -- "$3" "$STATE/installed" 2>/dev/null && printf 'install ok installed' ;;
   "apt-cache "*) ;;
   "apt-get update")
     echo update >>"$STATE/log"
@@ -39,7 +39,7 @@ case "$(basename "$0") $1" in
       esac
     done
     printf '%s\n' "$@" >>"$STATE/installed" ;;
-  "apt-get download") echo "E: Can't find a source to download version of '$2'" >&2; exit 100 ;;
+  "apt-get download") echo "E: Can't find a source to download version of '$3'" >&2; exit 100 ;;
   *) echo "stand-in apt: $0 $*" >&2; exit 2 ;;
 esac
 APT
