@@ -32,7 +32,7 @@ function(ticklow_probe_host)
       set(TICKLOW_NO_WINE${wine} "" PARENT_SCOPE)
     else()
       set(why "${description${wine}}: ${why}")
-      # It ends up in a C string and in CMake lists.
+      # It ends up in a C string, in CMake lists and in compile definitions.
       foreach(unsafe "\"" "\\" ";")
         string(REPLACE "${unsafe}" "'" why "${why}")
       endforeach()
