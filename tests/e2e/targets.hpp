@@ -218,7 +218,8 @@ inline RunResult RunTarget(Target const& target, std::vector<std::string> const&
 }
 
 // Wine's errors during one case, in a file of the case's own in the build
-// tree (scripts/wine-run writes them there), and the end of it.
+// tree (RunProcess moves them there from Wine's standard error), and the end
+// of it.
 inline fs::path WineLog() {
   ::testing::TestInfo const* const test = ::testing::UnitTest::GetInstance()->current_test_info();
   std::string name = std::string{test->test_suite_name()} + "." + test->name();
