@@ -62,7 +62,10 @@ TEST_P(EndToEnd, EachCountIsTheCountModuloTwoToTheNBetweenTwoReadings) {
     RunResult const result = RunTool({std::to_string(n)});
     std::uint64_t const after = CountNow(GetParam().counter);
     std::uint64_t value = 0;
-    ASSERT_TRUE(IsCounterLine(result.out, n, &value)) << "n = " << n;
+    // The whole run, so that a lost line says how the run ended.
+    ASSERT_TRUE(IsCounterLine(result.out, n, &value))
+        << "n = " << n << ", exit status " << result.exitCode << ", signal " << result.termSignal
+        << ", standard error " << ::testing::PrintToString(result.err);
     EXPECT_TRUE(IsBracketed(value, n, before, after)) << "n = " << n;
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "");
