@@ -2,15 +2,17 @@
 # loader enters mainCRTStartup directly and the only imports are the KERNEL32
 # functions the code names. Linking without libgcc also proves that no 64-bit
 # division helper slipped in. Sized for bytes, not speed: a run is a few
-# hundred instructions either way. Hardened as a security review expects:
-# ASLR (DYNAMIC_BASE, and on 64 bits HIGH_ENTROPY_VA), NX, and on 32-bit x86
-# NO_SEH, since there is no exception handler to register. The 32-bit image
-# holds absolute addresses, so it carries a complete relocation table, which
-# systems that force ASLR require. The 64-bit images address everything
-# relative to the instruction, so they need no fixup: they ship without a
-# relocation directory and with "relocations stripped" clear, which is what
-# the loader takes as "movable, nothing to fix". A table holding no fixup
-# would cost a 512-byte section and tell the loader nothing more.
+# hundred instructions either way. Hardened as a security scanner such as
+# BinSkim expects: ASLR (DYNAMIC_BASE, and on 64 bits HIGH_ENTROPY_VA), NX,
+# on 32-bit x86 NO_SEH, since there is no exception handler to register, and
+# no section both writable and executable. Each image has a relocation
+# directory: the 32-bit one for the absolute addresses it holds, which
+# systems that force ASLR require; the x64 one a block with no fixup, since
+# its code addresses everything relative to the instruction; the ARM64 one
+# for the addresses in its load configuration. ticklow.exe also carries what
+# each processor's toolchain can give it: control-flow guard on ARM64 (see
+# src/platform/windows.cpp), and on x86 and x64, which GNU ld links, the mark
+# of shadow-stack compatibility (scripts/pe-finish).
 #
 # One processor per tree, from its toolchain file: x86 and AMD64 with
 # mingw-w64's GNU ld and our linker script, which keeps the sections few and
@@ -24,8 +26,11 @@ set(TICKLOW_LINK_HARDENED
     -nostdlib -nostartfiles -s LINKER:--gc-sections LINKER:--subsystem,console
     LINKER:--dynamicbase LINKER:--nxcompat LINKER:--no-insert-timestamp)
 
+# TICKLOW_IMAGE_SIZE: the most ticklow.exe may take, which the image test
+# holds it to.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86")
   set(TICKLOW_WINDOWS_ARCH x86)
+  set(TICKLOW_IMAGE_SIZE 2560)
   set(TICKLOW_WINDOWS_TREE win32)
   list(APPEND TICKLOW_COMPILE_FOR_BYTES -mpreferred-stack-boundary=2)
   # 32-bit C names carry a leading underscore.
@@ -33,6 +38,7 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86")
        LINKER:--enable-reloc-section LINKER:--no-seh LINKER:--large-address-aware)
 elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "AMD64")
   set(TICKLOW_WINDOWS_ARCH x64)
+  set(TICKLOW_IMAGE_SIZE 2560)
   set(TICKLOW_WINDOWS_TREE win64)
   # GNU ld keeps DYNAMIC_BASE on an image it writes no relocations for only
   # together with HIGH_ENTROPY_VA; win64.image checks for both.
@@ -40,6 +46,9 @@ elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "AMD64")
        LINKER:--disable-reloc-section LINKER:--high-entropy-va)
 elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
   set(TICKLOW_WINDOWS_ARCH arm64)
+  # A block more than the others: code, and read-only data that holds what
+  # control-flow guard adds, the resource and the import tables, apart.
+  set(TICKLOW_IMAGE_SIZE 3072)
   set(TICKLOW_WINDOWS_TREE winarm64)
   # lld sizes the headers for every output section it started, empty ones
   # included; folding the (empty) writable data into .rdata keeps them to
@@ -67,9 +76,11 @@ else()
 endif()
 
 # The import library: mingw-w64's own where it has one, else one made from a
-# list of the functions a program uses: for ticklow.exe, its four.
+# list of the functions a program uses: for ticklow.exe, its four. FINISH:
+# what scripts/pe-finish does after the link, besides the checksum, which
+# lld leaves out and every program linked by lld gets.
 function(ticklow_crt_free target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "IMPORTS" "")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "IMPORTS" "FINISH")
   if(NOT arg_IMPORTS)
     set(arg_IMPORTS ${PROJECT_SOURCE_DIR}/cmake/kernel32.def)
   endif()
@@ -84,12 +95,24 @@ function(ticklow_crt_free target)
     add_custom_target(${target}_kernel32 DEPENDS ${library})
     add_dependencies(${target} ${target}_kernel32)
     target_link_libraries(${target} PRIVATE ${library})
-    add_custom_command(TARGET ${target} POST_BUILD
-      COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/pe-finish $<TARGET_FILE:${target}>)
+    ticklow_pe_finish(${target} ${arg_FINISH})
   else()
     target_link_libraries(${target} PRIVATE kernel32)
-    set_target_properties(${target} PROPERTIES LINK_DEPENDS ${TICKLOW_WIN32_LAYOUT})
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${TICKLOW_WIN32_LAYOUT})
+    if(arg_FINISH)
+      ticklow_pe_finish(${target} ${arg_FINISH})
+    endif()
   endif()
+endfunction()
+
+# Runs scripts/pe-finish on a target after its link, with the options given,
+# and makes the script an input of the link, so that changing it makes the
+# image again.
+function(ticklow_pe_finish target)
+  set(script ${PROJECT_SOURCE_DIR}/scripts/pe-finish)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND python3 ${script} $<TARGET_FILE:${target}> ${ARGN} VERBATIM)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${script})
 endfunction()
 
 # What Windows shows of ticklow.exe (Explorer's Details, PowerShell's
@@ -101,10 +124,10 @@ endfunction()
 #   x86    first in the import section, as windres's .rsrc;
 #   x64    first in the code and constants, renamed read-only, since the
 #          import section lacks room for it by 20 bytes;
-#   ARM64  lld keeps .rsrc a section of its own and fills its directory
-#          entry; the constants and import tables join the code instead, the
-#          import address table read-only, as the loader allows.
-# scripts/pe-finish points the directory entry at the first two.
+#   ARM64  first in the read-only data, renamed, since lld would otherwise
+#          give it a section, and with it a fourth section header, for which
+#          lld's headers lack room.
+# scripts/pe-finish points the directory entry at it.
 set(TICKLOW_VERSION_COMMAS "")
 foreach(part MAJOR MINOR PATCH TWEAK)
   set(number ${PROJECT_VERSION_${part}})
@@ -119,35 +142,53 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_BINARY_DIR}/ver
 set(resource ${CMAKE_BINARY_DIR}/version.o)
 set(compile_resource ${CMAKE_RC_COMPILER})
 set(place_resource "")
-set(resource_section "")
+set(resource_script "")
 if(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
   find_program(TICKLOW_WINDRES NAMES llvm-windres llvm-windres-14 REQUIRED)
   set(compile_resource ${TICKLOW_WINDRES} --target=aarch64-w64-mingw32)
+  # The tree, then its data, as lld's read-only data.
+  set(place_resource COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/coff-rename ${resource}
+      .rsrc$01=.rdata .rsrc$02=.rdata)
+  set(resource_script ${PROJECT_SOURCE_DIR}/scripts/coff-rename)
 elseif(TICKLOW_WINDOWS_ARCH STREQUAL "x64")
   set(place_resource COMMAND ${CMAKE_OBJCOPY} --rename-section
       .rsrc=.rdata$version,contents,alloc,load,readonly,data ${resource})
-  set(resource_section .text)
-else()
-  set(resource_section .idata)
 endif()
 add_custom_command(OUTPUT ${resource}
   COMMAND ${compile_resource} -i ${CMAKE_BINARY_DIR}/version.rc -o ${resource}
   ${place_resource}
-  DEPENDS ${CMAKE_BINARY_DIR}/version.rc VERBATIM)
+  DEPENDS ${CMAKE_BINARY_DIR}/version.rc ${resource_script} VERBATIM)
 
-# The shipped executable.
-add_executable(ticklow_win32 ${TICKLOW_ENTRY_SOURCES} src/platform/windows.cpp ${resource})
+# The shipped executable. The resource is linked first, ahead of the objects
+# CMake lists, as lld lays out a section's contents in the order of its inputs.
+add_executable(ticklow_win32 ${TICKLOW_ENTRY_SOURCES} src/platform/windows.cpp)
+add_custom_target(ticklow_version DEPENDS ${resource})
+add_dependencies(ticklow_win32 ticklow_version)
+target_link_options(ticklow_win32 PRIVATE ${resource})
+set_property(TARGET ticklow_win32 APPEND PROPERTY LINK_DEPENDS ${resource})
 target_link_libraries(ticklow_win32 PRIVATE ticklow_core)
 ticklow_warnings(ticklow_win32)
 target_compile_definitions(ticklow_win32 PRIVATE TICKLOW_KERNEL32)
-ticklow_crt_free(ticklow_win32)
-if(resource_section)
-  add_custom_command(TARGET ticklow_win32 POST_BUILD
-    COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/pe-finish $<TARGET_FILE:ticklow_win32>
-            ${resource_section})
-elseif(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
-  target_link_options(ticklow_win32 PRIVATE LINKER:-Xlink=-merge:.rdata=.text)
+# After the link: the resource directory entry, then a relocation directory
+# where the linker left none or gave it a section of its own (x64, ARM64),
+# and on x86 and x64 the shadow-stack mark. Each goes where the section table
+# has room: the x86 code section is full, its relocation section is not.
+# Shadow stacks hold each return address twice and stop a return to any
+# other: this program never rewrites or skips a return address (no longjmp,
+# no exceptions, no coroutines), so it runs unchanged under them.
+if(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
+  target_compile_definitions(ticklow_win32 PRIVATE TICKLOW_CONTROL_FLOW_GUARD)
+  target_compile_options(ticklow_win32 PRIVATE -Xclang -cfguard)
+  # The loader's guard pointers go in read-only data, as it expects them.
+  target_link_options(ticklow_win32 PRIVATE LINKER:-Xlink=-guard:cf
+                      LINKER:-Xlink=-merge:.00cfg=.rdata)
+  set(finish --resources .rdata --relocations .rdata)
+elseif(TICKLOW_WINDOWS_ARCH STREQUAL "x64")
+  set(finish --resources .text --relocations .text --cet .text)
+else()
+  set(finish --resources .idata --cet .reloc)
 endif()
+ticklow_crt_free(ticklow_win32 FINISH ${finish})
 set_target_properties(ticklow_win32 PROPERTIES
   OUTPUT_NAME ticklow
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
