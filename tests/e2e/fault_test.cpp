@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <initializer_list>
 #include <iomanip>
 #include <sstream>
 #include <string>
@@ -236,6 +237,45 @@ TEST(HostFaultRun, BytesAbove127AreNeverDigitsOrBlanks) {
     RunResult const result = RunHost({std::string{argument}});
     EXPECT_EQ(result.out, EXPECTED_BAD_ARGUMENT) << ::testing::PrintToString(argument);
     EXPECT_EQ(result.exitCode, 1);
+  }
+}
+
+// The emulator reads the relocation directory at the preferred base too, as a
+// loader that checks the image would: a copy of each executable whose first
+// block ends off the 32-bit boundary every block must end on is refused there.
+TEST(EmulatedLoad, AMisreadableRelocationBlockIsRefusedAtThePreferredBase) {
+  if (std::string_view{TICKLOW_EMULATOR}.empty()) {
+    GTEST_SKIP() << "no CPU emulator in this tree";
+  }
+  fs::path const directory = MakeTempDirectory("relocations");
+  for (WindowsBuild const& build : std::initializer_list<WindowsBuild>{TICKLOW_WINDOWS_BUILDS}) {
+    SCOPED_TRACE(std::string{build.preset});
+    std::string image(fs::file_size(build.executable), '\0');
+    std::ifstream{build.executable, std::ios::binary}.read(
+        image.data(), static_cast<std::streamsize>(image.size()));
+    auto const word = [&image](std::size_t at) {
+      std::uint32_t value = 0;
+      image.copy(reinterpret_cast<char*>(&value), 4, at);
+      return value;
+    };
+    std::uint32_t const headers = word(0x3C);
+    bool const wide = (word(headers + 24) & 0xFFFFU) == 0x20B;
+    std::uint32_t const table = word(headers + 24 + (wide ? 112 : 96) + 5 * 8);
+    ASSERT_NE(table, 0U) << "no relocation directory";
+    std::uint32_t const sections = headers + 24 + (word(headers + 20) & 0xFFFFU);
+    std::size_t blockSize = 0;
+    for (std::uint32_t at = sections; at < sections + 40 * (word(headers + 4) >> 16U); at += 40) {
+      if (word(at + 12) <= table && table < word(at + 12) + word(at + 8)) {
+        blockSize = word(at + 20) + table - word(at + 12) + 4;
+      }
+    }
+    ASSERT_NE(blockSize, 0U) << "the relocation directory lies in no section";
+    image[blockSize] = static_cast<char>(image[blockSize] + 2);
+    fs::path const copy = directory / (std::string{build.preset} + ".exe");
+    std::ofstream{copy, std::ios::binary} << image;
+    RunResult const result = RunProcess({TICKLOW_EMULATOR, copy.string(), "31"});
+    EXPECT_EQ(result.exitCode, 101);
+    EXPECT_NE(result.err.find("relocation table is malformed"), std::string::npos) << result.err;
   }
 }
 

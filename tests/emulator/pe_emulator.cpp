@@ -333,23 +333,23 @@ bool MapSections(uc_engine* uc, std::vector<std::uint8_t> const& file, Image con
   return true;
 }
 
-// Adds the distance from the preferred base to every address the relocation
-// table lists. As the Windows loader has it, an image marked "relocations
-// stripped" loads only where it was linked, and one that is not marked but has
-// no table holds nothing to fix and loads anywhere.
+// Reads the relocation directory block by block, as the Windows loader would
+// at another base, and refuses one it could misread: a block for a page
+// outside the image, or one that does not end on a 32-bit boundary within the
+// directory. Away from the preferred base, adds the distance to every address
+// a block lists. As the Windows loader has it, an image marked "relocations
+// stripped" loads only where it was linked.
 bool Relocate(uc_engine* uc, Image const& image, std::uint64_t base, std::string& why) {
   std::uint64_t const delta = base - image.preferredBase;
-  if (delta == 0) {
-    return true;
-  }
-  if ((image.characteristics & RELOCS_STRIPPED) != 0) {
+  if (delta != 0 && (image.characteristics & RELOCS_STRIPPED) != 0) {
     why = "the image's relocations are stripped, so it cannot load at " + Hex(base);
     return false;
   }
   for (std::uint32_t block = 0; block < image.relocationsSize;) {
     auto const page = MemoryWord(uc, base + image.relocationsRva + block);
     auto const size = MemoryWord(uc, base + image.relocationsRva + block + 4);
-    if (!page || !size || *size < 8 || *size % 2 != 0) {
+    if (!page || !size || *page >= image.imageSize || *size < 8 || *size % 4 != 0 ||
+        *size > image.relocationsSize - block) {
       why = "the relocation table is malformed at block " + Hex(block);
       return false;
     }
