@@ -46,18 +46,18 @@ elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "AMD64")
        LINKER:--disable-reloc-section LINKER:--high-entropy-va)
 elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
   set(TICKLOW_WINDOWS_ARCH arm64)
-  # A block more than the others: code, and read-only data that holds what
-  # control-flow guard adds, the resource and the import tables, apart.
+  # A block more than the others, for what control-flow guard adds.
   set(TICKLOW_IMAGE_SIZE 3072)
   set(TICKLOW_WINDOWS_TREE winarm64)
   # lld sizes the headers for every output section it started, empty ones
-  # included; folding the (empty) writable data into .rdata keeps them to
-  # 512 bytes. lld writes no checksum: a step after the link does.
+  # included, and room for three headers is all 512 bytes give. A program
+  # with no writable data of its own folds lld's (empty) .data into .rdata.
+  # lld writes no checksum: a step after the link does.
   add_compile_options(-ffreestanding -nostdinc++)
   include_directories(SYSTEM ${TICKLOW_LIBSTDCXX_HEADERS}
                       ${TICKLOW_LIBSTDCXX_HEADERS}/x86_64-w64-mingw32)
   list(APPEND TICKLOW_LINK_HARDENED -fuse-ld=lld LINKER:--entry,mainCRTStartup
-       LINKER:--high-entropy-va LINKER:-Xlink=-merge:.data=.rdata)
+       LINKER:--high-entropy-va)
 else()
   message(FATAL_ERROR "ticklow: no Windows build for processor ${CMAKE_SYSTEM_PROCESSOR}")
 endif()
@@ -78,9 +78,10 @@ endif()
 # The import library: mingw-w64's own where it has one, else one made from a
 # list of the functions a program uses: for ticklow.exe, its four. FINISH:
 # what scripts/pe-finish does after the link, besides the checksum, which
-# lld leaves out and every program linked by lld gets.
+# lld leaves out and every program linked by lld gets. OWN_LAYOUT: the
+# program lays out its ARM64 data itself.
 function(ticklow_crt_free target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "IMPORTS" "FINISH")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "OWN_LAYOUT" "IMPORTS" "FINISH")
   if(NOT arg_IMPORTS)
     set(arg_IMPORTS ${PROJECT_SOURCE_DIR}/cmake/kernel32.def)
   endif()
@@ -95,6 +96,9 @@ function(ticklow_crt_free target)
     add_custom_target(${target}_kernel32 DEPENDS ${library})
     add_dependencies(${target} ${target}_kernel32)
     target_link_libraries(${target} PRIVATE ${library})
+    if(NOT arg_OWN_LAYOUT)
+      target_link_options(${target} PRIVATE LINKER:-Xlink=-merge:.data=.rdata)
+    endif()
     ticklow_pe_finish(${target} ${arg_FINISH})
   else()
     target_link_libraries(${target} PRIVATE kernel32)
@@ -124,9 +128,9 @@ endfunction()
 #   x86    first in the import section, as windres's .rsrc;
 #   x64    first in the code and constants, renamed read-only, since the
 #          import section lacks room for it by 20 bytes;
-#   ARM64  first in the read-only data, renamed, since lld would otherwise
-#          give it a section, and with it a fourth section header, for which
-#          lld's headers lack room.
+#   ARM64  first in the data, renamed, since lld would otherwise give it a
+#          section, and with it a fourth section header, for which lld's
+#          headers lack room.
 # scripts/pe-finish points the directory entry at it.
 set(TICKLOW_VERSION_COMMAS "")
 foreach(part MAJOR MINOR PATCH TWEAK)
@@ -146,9 +150,9 @@ set(resource_script "")
 if(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
   find_program(TICKLOW_WINDRES NAMES llvm-windres llvm-windres-14 REQUIRED)
   set(compile_resource ${TICKLOW_WINDRES} --target=aarch64-w64-mingw32)
-  # The tree, then its data, as lld's read-only data.
+  # The tree, then its data, as lld's writable data.
   set(place_resource COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/coff-rename ${resource}
-      .rsrc$01=.rdata .rsrc$02=.rdata)
+      --writable .rsrc$01=.data .rsrc$02=.data)
   set(resource_script ${PROJECT_SOURCE_DIR}/scripts/coff-rename)
 elseif(TICKLOW_WINDOWS_ARCH STREQUAL "x64")
   set(place_resource COMMAND ${CMAKE_OBJCOPY} --rename-section
@@ -179,16 +183,21 @@ target_compile_definitions(ticklow_win32 PRIVATE TICKLOW_KERNEL32)
 if(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
   target_compile_definitions(ticklow_win32 PRIVATE TICKLOW_CONTROL_FLOW_GUARD)
   target_compile_options(ticklow_win32 PRIVATE -Xclang -cfguard)
-  # The loader's guard pointers go in read-only data, as it expects them.
+  # Two sections: the code alone, and all the data, writable as x86's import
+  # section is, since the loader writes the import addresses, the guard
+  # pointers and the cookie in it. Wine writes the cookie whatever the load
+  # configuration says. A read-only section besides would cost a block and,
+  # with lld's relocation section, a fourth header, for which lld's headers
+  # lack room.
   target_link_options(ticklow_win32 PRIVATE LINKER:-Xlink=-guard:cf
-                      LINKER:-Xlink=-merge:.00cfg=.rdata)
-  set(finish --resources .rdata --relocations .rdata)
+                      LINKER:-Xlink=-merge:.rdata=.data LINKER:-Xlink=-merge:.00cfg=.data)
+  set(finish OWN_LAYOUT FINISH --resources .data --relocations .data)
 elseif(TICKLOW_WINDOWS_ARCH STREQUAL "x64")
-  set(finish --resources .text --relocations .text --cet .text)
+  set(finish FINISH --resources .text --relocations .text --cet .text)
 else()
-  set(finish --resources .idata --cet .reloc)
+  set(finish FINISH --resources .idata --cet .reloc)
 endif()
-ticklow_crt_free(ticklow_win32 FINISH ${finish})
+ticklow_crt_free(ticklow_win32 ${finish})
 set_target_properties(ticklow_win32 PROPERTIES
   OUTPUT_NAME ticklow
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

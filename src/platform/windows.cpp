@@ -31,8 +31,8 @@ extern char const __guard_iat_table[];
 extern char const __guard_iat_count[];
 extern char const __guard_longjmp_table[];
 extern char const __guard_longjmp_count[];
-// What an instrumented call would go through; the loader fills them in, in
-// read-only data as it expects them. Never read here: there is no such call.
+// What an instrumented call would go through; the loader fills them in.
+// Never read here: there is no such call.
 [[gnu::section(".00cfg")]] void const* __guard_check_icall_fptr = nullptr;
 [[gnu::section(".00cfg")]] void const* __guard_dispatch_icall_fptr = nullptr;
 // NOLINTEND(bugprone-reserved-identifier,readability-identifier-naming)
@@ -40,12 +40,12 @@ extern char const __guard_longjmp_count[];
 
 namespace {
 // The stack protector's cookie as the compiler's runtime would leave it for
-// the loader to replace. Nothing here is built with the stack protector, so
-// the load configuration says the cookie is unused, and the loader, told so,
-// leaves the word alone: it may lie in read-only data.
+// the loader to replace. Nothing here is built with the stack protector, and
+// the load configuration says the cookie is unused; Wine replaces it all the
+// same, so it lies in writable data, where that runtime keeps it.
 constexpr std::uint64_t DEFAULT_SECURITY_COOKIE = 0x2B99'2DDF'A232;
 constexpr std::uint32_t GUARD_SECURITY_COOKIE_UNUSED = 0x800;
-std::uint64_t const securityCookie = DEFAULT_SECURITY_COOKIE;
+std::uint64_t securityCookie = DEFAULT_SECURITY_COOKIE;
 
 // IMAGE_LOAD_CONFIG_DIRECTORY64 as far as the long-jump table. A count lld
 // gives is an absolute symbol: its address is the number.
