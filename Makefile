@@ -98,9 +98,9 @@ fuzz:
 	scripts/fuzz build/sanitize/tests/ticklow_fuzz $(FUZZ_SECONDS) build/sanitize/fuzz
 
 # Measures the tool against /bin/true, date, its C-library build and a
-# do-nothing process, on Linux, under 32-bit Wine where it runs and the x64
-# build under 64-bit Wine, and counts each ticklow.exe's instructions on the
-# CPU emulator; writes bench/results.md.
+# do-nothing process, on Linux and under each Wine of cmake/windows-builds.txt
+# that runs here, and counts each ticklow.exe's instructions on the CPU
+# emulator; writes bench/results.md.
 bench:
 	scripts/install-deps bench
 	for preset in $(WINDOWS_PRESETS); do \

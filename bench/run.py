@@ -12,6 +12,7 @@ is reported with its status, never timed."""
 import datetime
 import json
 import os
+import platform
 import re
 import shlex
 import statistics
@@ -36,45 +37,55 @@ LINUX = [
     ("`/bin/true`", ["/bin/true"], NOTHING),
     ("`date +%s%N`", ["date", "+%s%N"], (0, rb"\d+\n")),
 ]
-WINDOWS = [
-    ("floor: `floor.exe`, a CRT-free do-nothing", ["build/win32/bench/floor.exe"], NOTHING),
-    ("`ticklow.exe 31`", ["build/win32/ticklow.exe", "31"], COUNTER_LINE),
-    ("`ticklow_crt.exe 31`, C runtime and printf", ["build/win32/bench/ticklow_crt.exe", "31"],
-     COUNTER_LINE),
-]
-WINDOWS64 = [
-    ("floor: x64 `floor.exe`, a CRT-free do-nothing", ["build/win64/bench/floor.exe"], NOTHING),
-    ("x64 `ticklow.exe 31`", ["build/win64/ticklow.exe", "31"], COUNTER_LINE),
-]
-# Each Wine: its name, its script, the loader it runs, and the programs timed
-# under it.
-WINES = [
-    ("32-bit Wine", "scripts/wine-run", "wine", WINDOWS),
-    ("64-bit Wine", "scripts/wine64-run", "/usr/lib/wine/wine64", WINDOWS64),
-]
 
 
 def windows_builds():
-    """Each Windows build's tree and processor, from the project's list."""
+    """Each Windows build of the project's list: its tree, its processor and
+    the script that runs its programs under Wine ("-": none)."""
     with open(os.path.join(ROOT, "cmake/windows-builds.txt"), encoding="utf-8") as file:
-        return [line.split()[:2] for line in file if line.strip() and not line.startswith("#")]
+        return [(fields[0], fields[1], fields[4]) for fields in
+                (line.split() for line in file if line.strip() and not line.startswith("#"))]
 
 
 BUILDS = windows_builds()
+
+
+def wine_programs(tree, processor):
+    """What runs under a build's Wine: its do-nothing floor, the tool, and
+    the tool written with the C runtime where the tree has a C runtime."""
+    programs = [
+        (f"floor: {processor} `floor.exe`, a CRT-free do-nothing", [f"build/{tree}/bench/floor.exe"],
+         NOTHING),
+        (f"{processor} `ticklow.exe 31`", [f"build/{tree}/ticklow.exe", "31"], COUNTER_LINE)]
+    if os.path.exists(os.path.join(ROOT, f"build/{tree}/bench/ticklow_crt.exe")):
+        programs.append((f"{processor} `ticklow_crt.exe 31`, C runtime and printf",
+                         [f"build/{tree}/bench/ticklow_crt.exe", "31"], COUNTER_LINE))
+    return programs
+
+
+# Each Wine the list names: the processor, its script, and the programs timed
+# under it.
+WINES = [(processor, script, wine_programs(tree, processor))
+         for tree, processor, script in BUILDS if script != "-"]
 # On the emulator the command line is given exactly, so that the count does
 # not depend on where the tree lies.
 EMULATED = [
     ("`floor.exe`", "build/win32/bench/floor.exe", "floor.exe", NOTHING),
     ("`ticklow.exe 64`", "build/win32/ticklow.exe", "ticklow.exe 64", COUNTER_LINE),
 ] + [(f"{processor} `ticklow.exe 31`", f"build/{tree}/ticklow.exe", "ticklow.exe 31",
-      COUNTER_LINE) for tree, processor in BUILDS]
+      COUNTER_LINE) for tree, processor, _ in BUILDS]
 SIZES = [(f"`build/{tree}/ticklow.exe` ({processor})", f"build/{tree}/ticklow.exe")
-         for tree, processor in BUILDS] + [
+         for tree, processor, _ in BUILDS] + [
     ("`build/win32/bench/ticklow_crt.exe` (C runtime)", "build/win32/bench/ticklow_crt.exe"),
     ("`build/host/ticklow` (no C library)", "build/host/ticklow"),
     ("`build/posix/ticklow` (C library)", "build/posix/ticklow"),
 ]
-LINUX_RUNS, WINE_RUNS = 1000, 300
+# Runs of each command: on Linux in rounds of LINUX_ROUND, the commands taking
+# turns; under each Wine, one by one in turn, fewer where qemu-user emulates
+# the processor, as each start then takes a few tenths of a second.
+LINUX_RUNS, LINUX_ROUND, WINE_RUNS, EMULATED_WINE_RUNS = 1000, 50, 300, 60
+# The Windows processors each host runs without an emulator.
+NATIVE = {"x86_64": ("x86", "x64"), "aarch64": ("arm64",)}
 
 
 def run(argv, **options):
@@ -110,7 +121,7 @@ def checked_then_timed(entries, time, env=None, start=()):
 
 
 def hyperfine(commands, runs, warmup):
-    """Median, mean and fastest of each command's wall time, in milliseconds."""
+    """Each command's wall times, in milliseconds."""
     with tempfile.NamedTemporaryFile(suffix=".json") as export:
         argv = ["hyperfine", "-N", "-i", "--style", "none", "--runs", str(runs),
                 "--warmup", str(warmup), "--export-json", export.name]
@@ -118,7 +129,21 @@ def hyperfine(commands, runs, warmup):
         if result.returncode != 0:
             sys.exit("hyperfine failed:\n" + result.stderr)
         timings = json.load(open(export.name, encoding="utf-8"))["results"]
-    return [(t["median"] * 1e3, t["mean"] * 1e3, min(t["times"]) * 1e3) for t in timings]
+    return [[seconds * 1e3 for seconds in t["times"]] for t in timings]
+
+
+def hyperfine_in_turns(commands):
+    """Median, mean and fastest wall time of each command in milliseconds,
+    from rounds of hyperfine runs, the commands taking turns and each round
+    starting with the next one, so that a slow spell of the machine falls on
+    all of them alike."""
+    times = [[] for _ in commands]
+    for round_ in range(LINUX_RUNS // LINUX_ROUND):
+        order = [(round_ + i) % len(commands) for i in range(len(commands))]
+        for index, measured in zip(order, hyperfine([commands[i] for i in order],
+                                                    LINUX_ROUND, 5)):
+            times[index] += measured
+    return [(statistics.median(t), statistics.mean(t), min(t)) for t in times]
 
 
 def instructions(command):
@@ -163,7 +188,7 @@ def ratio(median, results):
 
 
 def linux_table():
-    results = checked_then_timed(LINUX, lambda working: hyperfine(working, LINUX_RUNS, 50))
+    results = checked_then_timed(LINUX, hyperfine_in_turns)
     rows = ["| Command | Median | × floor | Instructions | System calls |",
             "|---|---:|---:|---:|---:|"]
     tool = (None, None)
@@ -193,34 +218,38 @@ def interleaved(commands, rounds, env):
 
 
 def wine_refused(script):
-    """Why this Wine cannot run here, or None when it starts a Windows
-    program: the prefix's own cmd.exe, as the build's probe does."""
-    if script.endswith("/wine-run") and run(["scripts/runs-i386"]).returncode != 0:
-        return ("this host cannot run 32-bit x86 programs (`scripts/runs-i386` starts one and the "
-                "kernel refuses it), and 32-bit Wine's loader is one")
-    if run([script, "cmd", "/c", "exit", "7"]).returncode != 7:
-        return "it does not start the prefix's cmd.exe here"
-    return None
+    """Why this Wine cannot run here, in the words of the script's probe, or
+    None when it starts a Windows program."""
+    probe = run([script, "--probe"])
+    return None if probe.returncode == 0 else (probe.stdout + probe.stderr).strip()
 
 
-def wine_table(name, script, loader, programs):
+def wine_table(processor, script, programs):
+    name = f"Wine for {processor}"
     refused = wine_refused(script)
     if refused:
         return [f"No timings under {name}: {refused}. The instructions each ticklow.exe executes "
                 "are counted on the CPU emulator below."]
     # Wine itself, not our script around it, so that only Wine's start-up is
-    # added to each run; the script brings up the prefix's server first.
+    # added to each run; the script brings up the prefix's server first and
+    # says how it starts a program.
     prefix = run([script, "--prefix"]).stdout.strip()
-    env = dict(os.environ, WINEPREFIX=prefix, WINELOADER=loader,
+    loader = run([script, "--loader"]).stdout.split()
+    env = dict(os.environ, WINEPREFIX=prefix, WINELOADER=loader[-1],
                WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    runs, note = WINE_RUNS, ""
+    if processor not in NATIVE.get(platform.machine(), ()):
+        runs = EMULATED_WINE_RUNS
+        note = ("; qemu-user emulates this Wine's processor here, so the times are qemu-user's "
+                "as much as Wine's")
 
     def time(working):
-        interleaved(working, 10, env)  # warm-up
-        return interleaved(working, WINE_RUNS, env)
+        interleaved(working, 3, env)  # warm-up
+        return interleaved(working, runs, env)
 
-    results = checked_then_timed(programs, time, env, start=[loader])
-    rows = [f"| Command (under {name}, {WINE_RUNS} runs each, taking turns) | Median | × floor | "
-            "Mean | Fastest |",
+    results = checked_then_timed(programs, time, env, start=loader)
+    rows = [f"Under {name} (`{script}`), {runs} runs each, taking turns{note}.", "",
+            "| Command | Median | × floor | Mean | Fastest |",
             "|---|---:|---:|---:|---:|"]
     for label, failed, timing in results:
         if failed:
@@ -277,7 +306,8 @@ def main():
     lines = ["# ticklow benchmark", "",
              f"Machine: {machine()}. Measured {when}. Reproduce with `make bench`.", "",
              "## Whole process on Linux", "",
-             f"Wall time from hyperfine ({LINUX_RUNS} runs each, no shell), instructions in user "
+             f"Wall time from hyperfine ({LINUX_RUNS} runs each, no shell, in rounds of "
+             f"{LINUX_ROUND} with the commands taking turns), instructions in user "
              "space for the whole process from callgrind, system calls from `strace -f`. "
              "Callgrind counts 0 for the floor, whose three instructions end in the exit call, so "
              "instructions are given as they are rather than as a ratio.", ""]
