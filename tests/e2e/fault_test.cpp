@@ -250,7 +250,7 @@ TEST(EmulatedLoad, AMisreadableRelocationBlockIsRefusedAtThePreferredBase) {
   fs::path const directory = MakeTempDirectory("relocations");
   for (WindowsBuild const& build : std::initializer_list<WindowsBuild>{TICKLOW_WINDOWS_BUILDS}) {
     SCOPED_TRACE(std::string{build.preset});
-    std::string image(fs::file_size(build.executable), '\0');
+    std::string image(static_cast<std::size_t>(fs::file_size(build.executable)), '\0');
     std::ifstream{build.executable, std::ios::binary}.read(
         image.data(), static_cast<std::streamsize>(image.size()));
     auto const word = [&image](std::size_t at) {
