@@ -44,6 +44,13 @@ case "$(basename "$0") $1" in
 esac
 APT
 chmod +x "$work/bin/apt"
+# A stand-in npm: the registry unreachable where $NPM_FAILS is set.
+cat >"$work/bin/npm" <<'NPM'
+#!/bin/sh
+[ -z "$NPM_FAILS" ] || { echo "npm ERR! network request to https://registry.npmjs.org failed" >&2; exit 1; }
+mkdir -p "$3/node_modules"
+NPM
+chmod +x "$work/bin/npm"
 for tool in apt-get apt-cache dpkg dpkg-query sudo; do
   ln -s apt "$work/bin/$tool"
 done
@@ -58,8 +65,9 @@ fail() {
 }
 # install_deps UPDATE_FAILS BROKEN: a run on a fresh host; its status in $ran.
 install_deps() {
-  STATE=$(mktemp -d -p "$work") UPDATE_FAILS=$1 BROKEN=$2 TICKLOW_WINE_HOME=$work/home
-  export STATE UPDATE_FAILS BROKEN TICKLOW_WINE_HOME
+  STATE=$(mktemp -d -p "$work") UPDATE_FAILS=$1 BROKEN=$2 NPM_FAILS=${3:-}
+  TICKLOW_WINE_HOME=$work/home
+  export STATE UPDATE_FAILS BROKEN NPM_FAILS TICKLOW_WINE_HOME
   ran=0
   "$work/scripts/install-deps" >"$STATE/out" 2>&1 || ran=$?
   # qemu-user-binfmt would register qemu with the kernel: every install
@@ -78,11 +86,17 @@ if ! { [ $ran -eq 0 ] && [ "$(grep -c '^update' "$STATE/log")" -eq 3 ] &&
   fail "an index that fails twice and then downloads is followed by the install"
 fi
 
-install_deps 99 "wine32:i386"
+if [ ! -d "$work/home/npm/node_modules" ]; then
+  fail "the workflow checkers are installed into the project's cache"
+fi
+
+rm -rf "$work/home/npm"
+install_deps 99 "wine32:i386" unreachable
 if ! { [ $ran -eq 0 ] && grep -q "32-bit Wine: not installed (apt: .*held broken" "$STATE/out" &&
   grep -q '^install.* -t ' "$STATE/log" && grep -qx cmake "$STATE/installed" &&
-  grep -q "held broken" "$work/home/wine32.missing"; }; then
-  fail "a broken index and no 32-bit Wine: the rest installed, and 32-bit Wine named"
+  grep -q "held broken" "$work/home/wine32.missing" &&
+  grep -q "registry.npmjs.org failed" "$work/home/npm.missing"; }; then
+  fail "a broken index, no 32-bit Wine, no npm registry: the rest installed, and what is missing named"
 fi
 
 install_deps 0 "cmake"
