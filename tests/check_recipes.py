@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Runs the recipes of the README's "Using the numbers" as they stand there,
 each marked by a "<!-- recipe: NAME -->" line above its code block.
-    check_recipes.py batch WINE_SCRIPT TICKLOW_EXE  the batch recipes in cmd
+    check_recipes.py batch WINE_SCRIPT TICKLOW_EXE  the batch recipes in cmd,
+                                                    Windows' own where
+                                                    WINE_SCRIPT is -
     check_recipes.py posix TICKLOW                  the POSIX one in sh, and
                                                     the manual page's copies"""
 
@@ -66,7 +68,8 @@ def check_batch(book, wine, exe):
         os.makedirs(os.path.dirname(log), exist_ok=True)
         if os.path.exists(log):
             os.remove(log)
-        ran = subprocess.run([wine, "cmd", "/c", "recipes.bat"], cwd=work, capture_output=True,
+        start = [] if wine == "-" else [wine]
+        ran = subprocess.run(start + ["cmd", "/c", "recipes.bat"], cwd=work, capture_output=True,
                              check=False, env=dict(os.environ, TICKLOW_WINE_LOG=log))
     # Wine's own lines, its err channel's, go to the log; cmd's must be none.
     wine_line = re.compile(rb"^([0-9a-f]+:)?[0-9a-f]+:(err|fixme|warn|trace):")

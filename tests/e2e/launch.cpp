@@ -3,12 +3,16 @@
 // many times in a row as asked. The end-to-end tests run it under Wine.
 //
 //   ticklow_launch PROGRAM OUTPUT RUNS LINE_IN_HEX
+//   ticklow_launch count
 //
 // OUTPUT is "inherit" (this launcher's own standard output), "null" or
 // "invalid" (a handle value that names nothing). The line comes in hex so that
 // no quoting or code page on the way can alter it. The exit status is the
 // program's, when every run gave the same one; 255 when they differed, 254
-// when the program could not be started or the arguments were wrong.
+// when the program could not be started or the arguments were wrong. With
+// "count" it writes the processor's count instead, in 16 hex digits and CR
+// LF: the Windows-native suite, an x64 program, reads an emulated time-stamp
+// counter on ARM64 Windows, and takes the ARM64 count from this launcher.
 //
 // It is built as ticklow.exe is, with no C runtime, because ARM64 has none
 // here: it reads its own command line and calls nothing but KERNEL32.
@@ -208,12 +212,39 @@ bool RunOnce(char const* program, char const* line, STARTUPINFOA& startup, DWORD
   return true;
 }
 
+std::uint64_t CountNow() {
+#if defined(__aarch64__)
+  std::uint64_t count = 0;
+  __asm__ volatile("isb\n\tmrs %0, cntvct_el0" : "=r"(count));
+  return count;
+#else
+  return __builtin_ia32_rdtsc();
+#endif
+}
+
+DWORD WriteCount() {
+  char text[18];
+  std::uint64_t count = CountNow();
+  for (int digit = 15; digit >= 0; --digit, count >>= 4U) {
+    text[digit] = "0123456789abcdef"[count & 0xFU];
+  }
+  text[16] = '\r';
+  text[17] = '\n';
+  DWORD written = 0;
+  return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, sizeof text, &written, nullptr) != 0
+             ? 0
+             : NOT_STARTED;
+}
+
 DWORD Launch() {
   char program[PATH_LIMIT] = {};
   char output[16] = {};
   char runsText[16] = {};
   char line[LINE_LIMIT] = {};
   char const* rest = NextArgument(SkipProgramName(GetCommandLineA()), program, sizeof program);
+  if (rest != nullptr && AtEnd(rest) && Equal(program, "count")) {
+    return WriteCount();
+  }
   rest = rest == nullptr ? nullptr : NextArgument(rest, output, sizeof output);
   rest = rest == nullptr ? nullptr : NextArgument(rest, runsText, sizeof runsText);
   rest = rest == nullptr ? nullptr : NextArgument(rest, line, sizeof line);

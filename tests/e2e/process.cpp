@@ -36,6 +36,13 @@ int OutputDescriptor(RunOptions const& options, int outPipe) {
     }
     case Output::Closed:
       return -1;
+    case Output::Unwritable: {
+      int const full = open("/dev/full", O_WRONLY);  // NOLINT(*-vararg)
+      if (full < 0) {
+        ChildFail("open /dev/full");
+      }
+      return full;
+    }
     case Output::ReaderGone: {
       int ends[2];
       if (pipe(ends) != 0) {

@@ -4,6 +4,7 @@
 // output and error, its exit status or the signal that ended it.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ticklow::testing {
@@ -14,6 +15,7 @@ enum class Output {
   File,        // the file at RunOptions::stdoutPath
   Closed,      // no descriptor at all
   ReaderGone,  // a pipe whose reading end is already closed, with SIGPIPE at its default
+  Unwritable,  // one that refuses every write: /dev/full, or on Windows a file open for reading
 };
 
 struct RunOptions {
@@ -31,5 +33,15 @@ struct RunResult {
 };
 
 RunResult RunProcess(std::vector<std::string> const& argv, RunOptions const& options = {});
+
+#if defined(_WIN32)
+// Windows starts a program with a command line rather than arguments: program
+// with exactly this line, and as its standard output this launcher's own
+// ("inherit"), none ("null") or a handle value that names nothing ("invalid"),
+// this many times in a row. The runs' output together, and their exit status
+// when all agree (-1 otherwise).
+RunResult RunCommandLine(std::string const& program, std::string const& line,
+                         std::string_view output, int runs);
+#endif
 
 }  // namespace ticklow::testing

@@ -2,7 +2,8 @@
 
 // The executables under test and the fixture that runs them: this tree's
 // tool, and each Windows executable the build names, on the CPU emulator and
-// under its Wine where the host runs it.
+// under its Wine where the host runs it. Built as a Windows program, the
+// Windows-native suite: each ticklow.exe the machine runs, started directly.
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,12 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <sstream>
+#endif
 
 #include "e2e/process.hpp"
 #include "expected_output.hpp"
@@ -39,21 +46,23 @@ enum class Runner {
 // counter, or on AArch64 the virtual count), or one that QEMU's ARM64
 // processor shows at its 62.5 MHz: on the CPU emulator, Unicorn's, the host's
 // monotonic clock; under qemu-user, the host's real-time clock, to the
-// microsecond.
-enum class Counter { Processor, Monotonic62500kHz, Realtime62500kHz };
+// microsecond; or the ARM64 count as the launcher beside the suite reads it,
+// for a suite that runs under x64 emulation on ARM64 Windows.
+enum class Counter { Processor, Monotonic62500kHz, Realtime62500kHz, FromLauncher };
 
 struct Target {
   std::string name;
   Runner runner;
   std::vector<std::string> launcher;  // what starts the executable, if anything
-  char const* executable;
+  std::string executable;
   // How many runs in a row the monotonic test makes. Fewer under qemu-user,
   // where every run starts a whole emulator.
   int runsInARow;
   Counter counter = Counter::Processor;
   // Under Wine: ticklow_launch.exe built for the same processor, which starts
-  // the executable with exact command lines and chosen handles.
-  char const* windowsLauncher = "";
+  // the executable with exact command lines and chosen handles; natively, the
+  // one that reads the counter where Counter::FromLauncher says so.
+  std::string windowsLauncher{};  // NOLINT(readability-redundant-string-init): -Wextra asks for it
   // Where this host has no such Wine: why, and each case skips with it.
   std::string skipped{};  // NOLINT(readability-redundant-string-init): -Wextra asks for it
 };
@@ -72,6 +81,14 @@ inline std::uint64_t CountNow(Counter counter) {
   return ReferenceCount();
 }
 
+inline std::uint64_t CountNow(Target const& target) {
+  if (target.counter != Counter::FromLauncher) {
+    return CountNow(target.counter);
+  }
+  return std::stoull(RunProcess({target.windowsLauncher, "count"}).out, nullptr, 16);
+}
+
+#if !defined(_WIN32)
 // The tool of this tree, as it is started from the tests.
 inline Target HostTarget() {
   std::string_view const qemu{TICKLOW_HOST_LAUNCHER};
@@ -80,7 +97,20 @@ inline Target HostTarget() {
   }
   return {"Host", Runner::Native, {std::string{qemu}}, TICKLOW_HOST_EXE, 200};
 }
+#endif
 
+// The build's executable, or another build of it that TICKLOW_<PRESET>_EXE
+// names in the environment, such as a signed copy.
+inline char const* Chosen(std::string_view preset, char const* built) {
+  std::string variable{"TICKLOW_"};
+  for (char const c : preset) {
+    variable += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  char const* const chosen = std::getenv((variable + "_EXE").c_str());
+  return chosen != nullptr && *chosen != '\0' ? chosen : built;
+}
+
+#if !defined(_WIN32)
 // One Windows build of the project's list, as the host tree passes it: its
 // preset, its executable, and where this host runs it under Wine, the script
 // that does and the launcher built beside it (both empty elsewhere), or else
@@ -126,17 +156,6 @@ inline constexpr Processor PROCESSORS[] = {
      Counter::Realtime62500kHz,
      100},
 };
-
-// The build's executable, or another build of it that TICKLOW_<PRESET>_EXE
-// names in the environment, such as a signed copy.
-inline char const* Chosen(std::string_view preset, char const* built) {
-  std::string variable{"TICKLOW_"};
-  for (char const c : preset) {
-    variable += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
-  char const* const chosen = std::getenv((variable + "_EXE").c_str());
-  return chosen != nullptr && *chosen != '\0' ? chosen : built;
-}
 
 // The targets of one build: under Wine, named after its preset (Win32 for
 // win32), where the host runs it, and on the CPU emulator at every base.
@@ -200,6 +219,36 @@ inline std::vector<Target> Targets() {
   }
   return targets;
 }
+#else
+// The Windows-native suite's targets: the ticklow.exe of each tree that
+// TICKLOW_WINDOWS_TREES names (by default the tree the suite was built in),
+// found from where the suite lies, build/<tree>/tests/, and started directly.
+// An ARM64 image's count comes from the ARM64 launcher beside it, as this
+// suite is an x86 or x64 program.
+inline std::vector<Target> WindowsTargets() {
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  fs::path const build = fs::path{self}.parent_path().parent_path().parent_path();
+  char const* const listed = std::getenv("TICKLOW_WINDOWS_TREES");
+  std::istringstream trees{listed != nullptr && *listed != '\0' ? listed : TICKLOW_WINDOWS_TREE};
+  std::vector<Target> targets;
+  for (std::string tree; trees >> tree;) {
+    std::string name = tree;
+    name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    bool const arm64 = tree == "winarm64";
+    targets.push_back({name,
+                       Runner::Native,
+                       {},
+                       Chosen(tree, (build / tree / "ticklow.exe").string().c_str()),
+                       300,
+                       arm64 ? Counter::FromLauncher : Counter::Processor,
+                       arm64 ? (build / tree / "tests" / "ticklow_launch.exe").string() : ""});
+  }
+  return targets;
+}
+
+inline std::vector<Target> Targets() { return WindowsTargets(); }
+#endif
 
 inline fs::path MakeTempDirectory(std::string const& name) {
   fs::path directory = fs::path{::testing::TempDir()} / ("ticklow e2e " + name);
@@ -217,6 +266,7 @@ inline RunResult RunTarget(Target const& target, std::vector<std::string> const&
   return RunProcess(argv, options);
 }
 
+#if !defined(_WIN32)
 // Wine's errors during one case, in a file of the case's own in the build
 // tree (RunProcess moves them there from Wine's standard error), and the end
 // of it.
@@ -242,6 +292,7 @@ inline std::string EndOfWineLog() {
   log.read(text.data(), static_cast<std::streamsize>(text.size()));
   return text;
 }
+#endif
 
 class EndToEnd : public ::testing::TestWithParam<Target> {
  protected:
@@ -249,13 +300,16 @@ class EndToEnd : public ::testing::TestWithParam<Target> {
     if (!GetParam().skipped.empty()) {
       GTEST_SKIP() << GetParam().skipped;
     }
+#if !defined(_WIN32)
     if (GetParam().runner == Runner::Wine) {
       fs::create_directories(WineLog().parent_path());
       fs::remove(WineLog());
       setenv("TICKLOW_WINE_LOG", WineLog().c_str(), 1);
     }
+#endif
   }
 
+#if !defined(_WIN32)
   void TearDown() override {
     if (GetParam().runner == Runner::Wine && HasFailure()) {
       std::cout << "Wine's errors in this case (" << WineLog().string() << "):\n"
@@ -263,6 +317,7 @@ class EndToEnd : public ::testing::TestWithParam<Target> {
     }
     unsetenv("TICKLOW_WINE_LOG");
   }
+#endif
 
   [[nodiscard]] static RunResult RunTool(std::vector<std::string> const& arguments,
                                          RunOptions const& options = {},
@@ -281,11 +336,13 @@ class EndToEnd : public ::testing::TestWithParam<Target> {
   }
 };
 
+#if !defined(_WIN32)
 // The host tool with these arguments, outside the parameterised suites.
 inline RunResult RunHost(std::vector<std::string> const& arguments,
                          RunOptions const& options = {}) {
   return RunTarget(HostTarget(), arguments, options);
 }
+#endif
 
 // A run that wrote its output: exactly expected, or a counter line for bits
 // when expected is empty; exit status 1 and nothing on standard error.
