@@ -11,6 +11,7 @@
 
 #include "cmdline/cmdline.hpp"
 #include "platform/command_line.hpp"
+#include "quoted_argument.hpp"
 
 namespace ticklow {
 namespace {
@@ -108,28 +109,10 @@ std::string QuotedName(std::string const& name) {
   return quoted + '"';
 }
 
-std::string QuotedArgument(std::string const& argument) {
-  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
-    return argument;
-  }
-  std::string quoted = "\"";
-  std::size_t backslashes = 0;
-  for (char const c : argument) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    quoted += c;
-    backslashes = 0;
-  }
-  return quoted.append(backslashes * 2, '\\') + '"';
-}
-
 std::string WindowsLine(std::vector<std::string> const& argv) {
   std::string line = QuotedName(argv.empty() ? "" : argv[0]);
   if (argv.size() > 1) {
-    line += ' ' + QuotedArgument(argv[1]) + (argv.size() > 2 ? " " : "");
+    line += ' ' + ticklow::testing::QuotedArgument(argv[1]) + (argv.size() > 2 ? " " : "");
   }
   return line;
 }

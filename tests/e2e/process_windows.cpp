@@ -10,31 +10,10 @@
 #include <vector>
 
 #include "process.hpp"
+#include "quoted_argument.hpp"
 
 namespace ticklow::testing {
 namespace {
-
-// An argument quoted as Microsoft's C runtime reads one back: in quotes when
-// it is empty or holds a blank or a quote, each quote escaped by a backslash,
-// and the backslashes before a quote or the closing quote doubled.
-std::string Quoted(std::string const& argument) {
-  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
-    return argument;
-  }
-  std::string quoted = "\"";
-  std::size_t backslashes = 0;
-  for (char const c : argument) {
-    if (c == '\\') {
-      ++backslashes;
-    } else {
-      quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-      backslashes = 0;
-    }
-    quoted += c;
-  }
-  quoted.append(backslashes, '\\');
-  return quoted + "\"";
-}
 
 std::string ReadAll(HANDLE pipe) {
   std::string text;
@@ -112,7 +91,7 @@ RunResult RunProcess(std::vector<std::string> const& argv, RunOptions const& opt
     if (!line.empty()) {
       line += ' ';
     }
-    line += Quoted(argument);
+    line += QuotedArgument(argument);
   }
   Pipe const out = InheritedPipe();
   Pipe const err = InheritedPipe();
