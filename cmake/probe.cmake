@@ -32,10 +32,11 @@ function(ticklow_probe_host)
       set(TICKLOW_NO_WINE${wine} "" PARENT_SCOPE)
     else()
       set(why "${description${wine}}: ${why}")
-      # It ends up in a C string, in CMake lists and in compile definitions.
-      foreach(unsafe "\"" "\\" ";")
-        string(REPLACE "${unsafe}" "'" why "${why}")
-      endforeach()
+      # It ends up in a C string, in CMake lists and in compile definitions:
+      # quotation marks become apostrophes, semicolons commas.
+      string(REPLACE "\"" "'" why "${why}")
+      string(REPLACE "\\" "/" why "${why}")
+      string(REPLACE ";" "," why "${why}")
       string(APPEND runner "${why}; ")
       set(TICKLOW_WINE${wine}_RUNS OFF PARENT_SCOPE)
       set(TICKLOW_NO_WINE${wine} "${why}" PARENT_SCOPE)
