@@ -67,11 +67,13 @@ HANDLE OutputHandle(RunOptions const& options, HANDLE captured) {
   return nullptr;
 }
 
-// Starts the command line with these handles and waits for it; its status,
-// or -1 where it could not be started.
-int RunToEnd(std::string line, STARTUPINFOA& startup, std::string const& directory) {
+// Starts program (or the first word of line, where it is null) with the
+// command line and these handles, and waits for it; its status, or -1 where
+// it could not be started.
+int RunToEnd(char const* program, std::string line, STARTUPINFOA& startup,
+             std::string const& directory, DWORD flags = 0) {
   PROCESS_INFORMATION process{};
-  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+  if (CreateProcessA(program, line.data(), nullptr, nullptr, TRUE, flags, nullptr,
                      directory.empty() ? nullptr : directory.c_str(), &startup, &process) == 0) {
     return -1;
   }
@@ -104,7 +106,7 @@ RunResult RunProcess(std::vector<std::string> const& argv, RunOptions const& opt
   auto reading = std::async(std::launch::async, ReadAll, out.read);
   auto readingErrors = std::async(std::launch::async, ReadAll, err.read);
   RunResult result;
-  result.exitCode = RunToEnd(line, startup, options.workingDirectory);
+  result.exitCode = RunToEnd(nullptr, line, startup, options.workingDirectory);
   if (startup.hStdOutput != out.write && startup.hStdOutput != nullptr) {
     CloseHandle(startup.hStdOutput);
   }
@@ -127,22 +129,13 @@ RunResult RunCommandLine(std::string const& program, std::string const& line,
   auto reading = std::async(std::launch::async, ReadAll, out.read);
   RunResult result;
   for (int run = 0; run < runs; ++run) {
-    PROCESS_INFORMATION process{};
-    std::string writable = line;
     // Detached, as the launcher starts it: a console of its own would fill in
     // the null handle.
-    if (CreateProcessA(program.c_str(), writable.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS,
-                       nullptr, nullptr, &startup, &process) == 0) {
-      result.exitCode = -1;
+    int const status = RunToEnd(program.c_str(), line, startup, "", DETACHED_PROCESS);
+    result.exitCode = run == 0 || result.exitCode == status ? status : -1;
+    if (status == -1) {
       break;
     }
-    CloseHandle(process.hThread);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hProcess);
-    result.exitCode =
-        run == 0 || result.exitCode == static_cast<int>(status) ? static_cast<int>(status) : -1;
   }
   CloseHandle(out.write);
   result.out = reading.get();
