@@ -104,4 +104,31 @@ if ! { [ $ran -ne 0 ] && grep -q "install-deps: cannot install cmake" "$STATE/ou
   grep -q "held broken packages" "$STATE/out"; }; then
   fail "a package the build needs that cannot be installed stops it, named with apt's words"
 fi
+
+# Building the tool alone on a host with no apt: every command but the
+# package tools, and CMake, a compiler and make only where a case puts them.
+mkdir "$work/bare"
+for tool in /usr/bin/* /bin/*; do
+  case ${tool##*/} in
+    apt-get | apt-cache | dpkg | dpkg-query | sudo | cmake | make | c++ | g++ | clang++) ;;
+    *) ln -sf "$tool" "$work/bare/" ;;
+  esac
+done
+# tool_without_apt COMMAND...: the tool scope, with these commands on PATH.
+tool_without_apt() {
+  for tool in cmake make c++; do rm -f "$work/bare/$tool"; done
+  for tool in "$@"; do printf '#!/bin/sh\n' >"$work/bare/$tool" && chmod +x "$work/bare/$tool"; done
+  STATE=$(mktemp -d -p "$work")
+  ran=0
+  PATH=$work/bare CXX= "$work/scripts/install-deps" tool >"$STATE/out" 2>&1 || ran=$?
+}
+tool_without_apt cmake make c++
+if ! { [ $ran -eq 0 ] && [ ! -s "$STATE/out" ]; }; then
+  fail "with CMake, a compiler and make there, building the tool asks for nothing"
+fi
+tool_without_apt make c++
+if ! { [ $ran -ne 0 ] && grep -qx "install-deps: install CMake 3.25 or later, then run this again" \
+  "$STATE/out"; }; then
+  fail "with no CMake and no apt, building the tool stops, saying what to install"
+fi
 exit $status
