@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""Recomputes every figure the docs compute, in the README, the manual page
+as man shows it in the C locale, and the zips' README.txt:
+- the wrap table: 2^n ticks at the rate its heading names, rounded as shown;
+- "N bits wrap every T at R" in the prose;
+- the share of N-bit values above 2^31 - 1;
+- the dice counts: how many of the 2^N values each face gets;
+- each "0 to M" beside a bit count, and each "M (2^N - 1)".
+The manual page's table must also come out in one piece, with no blank row
+and no character the C locale cannot show.
+    check_figures.py"""
+
+import math
+import os
+import re
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SECONDS = {"us": 1e-6, "µs": 1e-6, "ms": 1e-3, "s": 1, "min": 60, "h": 3600, "days": 86400,
+           "years": 365.25 * 86400}
+HERTZ = {"GHz": 1e9, "MHz": 1e6}
+FIGURE = r"([\d.,]+) (us|µs|ms|s|min|h|days|years)"
+RATE = r"([\d.]+) (GHz|MHz)"
+# What each document must hold, so that a figure reworded out of reach of the
+# patterns below is noticed rather than left unchecked.
+KINDS = ["table", "wrap", "share", "dice", "range"]
+
+
+def as_shown(exact, shown):
+    """exact rounded to the precision shown: its decimals, or its significant
+    digits where it has none."""
+    digits = shown.replace(",", "")
+    if "." in digits:
+        places = len(digits.split(".")[1])
+        return math.isclose(round(exact, places), float(digits), abs_tol=10**-places / 100)
+    step = 10 ** (len(digits) - len(digits.rstrip("0"))) if digits.strip("0") else 1
+    return round(exact / step) * step == int(digits)
+
+
+def wrap_time(bits, rate, figure):
+    number, unit = figure
+    return as_shown(2**bits / (float(rate[0]) * HERTZ[rate[1]]) / SECONDS[unit], number)
+
+
+def table_rows(text):
+    """The wrap table: its two rates, and each row's bit count and times."""
+    lines = text.splitlines()
+    for start, line in enumerate(lines):
+        rates = re.findall(RATE, line)
+        if len(rates) == 2 and re.match(r"[\s|]*\S*n\S*\s*\|?\s+at ", line):
+            break
+    else:
+        return None, []
+    rows = []
+    for line in lines[start + 1:]:
+        if re.fullmatch(r"[\s|:-]*", line) and "-" in line:
+            continue  # a Markdown table's rule
+        found = re.fullmatch(rf"[\s|]*(\d+)[\s|]+{FIGURE}[\s|]+{FIGURE}[\s|]*", line)
+        if not found:
+            break
+        rows.append((int(found[1]), (found[2], found[3]), (found[4], found[5])))
+    return rates, rows
+
+
+def check(name, text):
+    failures, seen = [], set()
+    rates, rows = table_rows(text)
+    if len(rows) >= 5:
+        seen.add("table")
+    for bits, *figures in rows:
+        for rate, figure in zip(rates, figures):
+            if not wrap_time(bits, rate, figure):
+                failures.append(f"{name}: {bits} bits at {' '.join(rate)} last "
+                                f"{2**bits / (float(rate[0]) * HERTZ[rate[1]]):.6g} s, "
+                                f"not {' '.join(figure)}")
+    flat = re.sub(r"\s+", " ", text)
+    for found in re.finditer(rf"(\d+) bits wrap every {FIGURE} at {RATE}", flat):
+        seen.add("wrap")
+        if not wrap_time(int(found[1]), (found[4], found[5]), (found[2], found[3])):
+            failures.append(f"{name}: {found[0]!r} is wrong")
+    for found in re.finditer(r"([\d.]+) % (?:of the values )?at (\d+) bits", flat):
+        seen.add("share")
+        if not as_shown(100 * (1 - 2**31 / 2 ** int(found[2])), found[1]):
+            failures.append(f"{name}: {found[0]!r}: the share above 2^31 - 1 is wrong")
+    for found in re.finditer(r"get ([\d,]+) of the 2\^(\d+) values to the others' ([\d,]+)",
+                             flat):
+        seen.add("dice")
+        values = 2 ** int(found[2])
+        counts = (int(found[1].replace(",", "")), int(found[3].replace(",", "")))
+        if counts != (-(-values // 6), values // 6) or values % 6 != 2:
+            failures.append(f"{name}: {found[0]!r}: two faces of six get "
+                            f"{-(-values // 6)}, four get {values // 6}")
+    for found in re.finditer(r"(?m)^[\s|]*(\d+)[\s|]+0 to (\d+)\b", text):
+        seen.add("range")
+        if int(found[2]) != 2 ** int(found[1]) - 1:
+            failures.append(f"{name}: {found[0].strip()!r}: {found[1]} bits reach "
+                            f"{2 ** int(found[1]) - 1}")
+    for found in re.finditer(r"(\d+) \(2\^(\d+) - 1\)", flat):
+        seen.add("range")
+        if int(found[1]) != 2 ** int(found[2]) - 1:
+            failures.append(f"{name}: {found[0]!r} is wrong")
+    return failures, seen
+
+
+def manual_page():
+    """The page as man shows it where nothing but ASCII can be shown."""
+    shown = subprocess.run(["man", "-l", os.path.join(ROOT, "docs/ticklow.1.in")],
+                           capture_output=True, check=True, text=True,
+                           env=dict(os.environ, LC_ALL="C", MANWIDTH="80")).stdout
+    failures = [f"the manual page shows {mark!r} in the C locale"
+                for mark in set(re.findall(r"<[a-z-]+>", shown))]
+    # groff breaks a table at a page's length unless told not to, even when
+    # man shows the page as one: a blank row, which the parsing below stops at.
+    lines = shown.splitlines()
+    head = next((number for number, line in enumerate(lines) if re.match(r" +n +\D", line)), 0)
+    rows = [number for number, line in enumerate(lines[head:head + 12], head)
+            if re.match(r" +\d+ +[\d.,]+ ", line)]
+    if rows and any(not line.strip() for line in lines[head:rows[-1]]):
+        failures.append("the manual page's wrap table has a blank row:\n"
+                        + "\n".join(lines[head:rows[-1] + 1]))
+    return shown, failures
+
+
+def main():
+    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as file:
+        readme = file.read()
+    with open(os.path.join(ROOT, "docs/windows-readme.txt"), encoding="ascii") as file:
+        zipped = file.read()
+    page, failures = manual_page()
+    for name, text, kinds in [("README.md", readme, KINDS), ("the manual page", page, KINDS),
+                              ("the zips' README.txt", zipped, KINDS)]:
+        found, seen = check(name, text)
+        failures += found
+        failures += [f"{name}: no {kind} figure found to check" for kind in kinds
+                     if kind not in seen]
+    for failure in failures:
+        print(f"FAILED: {failure}")
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
