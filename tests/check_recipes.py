@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""Runs the recipes of the README's "Using the numbers" as they stand there,
-each marked by a "<!-- recipe: NAME -->" line above its code block.
+"""Runs the README's recipes as they stand there, each marked by a
+"<!-- recipe: NAME -->" line above its code block: live, with readings the
+test sets, and with a stand-in for a write that failed (a command that
+writes nothing and exits with 0).
     check_recipes.py batch WINE_SCRIPT TICKLOW_EXE  the batch recipes in cmd,
                                                     Windows' own where
                                                     WINE_SCRIPT is -
     check_recipes.py posix TICKLOW                  the POSIX one in sh, and
-                                                    the manual page's copies"""
+                                                    the copies in the manual
+                                                    page and the zips' text"""
 
 import os
 import re
@@ -23,6 +26,10 @@ ELAPSED = [(5, 10, 5), (2147483640, 3, 11), (LARGEST_31, 0, 1), (0, LARGEST_31, 
            (7, 7, 0)]
 # Readings and the face the dice line must give: every face, and the ends.
 DICE = [(0, 1), (1, 2), (2, 3), (3, 4), (4, 5), (5, 6), (6, 1), (LARGEST_31, 2)]
+BATCH = ["variable", "status", "undefined", "elapsed", "dice", "name"]
+FAILED_WRITE = "ticklow could not write"
+# Ends each case's output, so that a case may write any number of lines.
+END = "--- end of case ---"
 
 
 def recipes():
@@ -36,23 +43,48 @@ def arithmetic(lines):
     return [line for line in lines if line.startswith("set /a")]
 
 
+def failing(lines):
+    """The lines with each ticklow run replaced by one whose write failed."""
+    return [re.sub(r"ticklow \d+", "cmd /c exit 0", line) for line in lines]
+
+
+def one(pattern, largest=LARGEST_31):
+    """A predicate: one line, a number in its first group at most largest."""
+    return lambda out: (len(out) == 1 and (found := re.fullmatch(pattern, out[0])) is not None
+                        and int(found.group(1)) <= largest)
+
+
 def batch_cases(book):
-    """Each case: the batch lines it runs, and what the one line it echoes
-    must be, as a predicate and a description."""
-    cases = []
+    """Each case: the batch lines it runs, and what the lines it writes must
+    be, as a predicate and a description."""
+    cases = [
+        (book["variable"], one(r"(\d+)"), "the variable holds a 31-bit value"),
+        (book["status"] + ["type stamp.txt"], lambda out: len(out) == 2
+         and out[0] == "stamp written" and out[1].isdigit(), "a written stamp"),
+        (failing(book["status"]), lambda out: out == [FAILED_WRITE], "a failed write's status"),
+        (book["undefined"], lambda out: out == [], "a written value is defined"),
+        (failing(book["undefined"]), lambda out: out == [FAILED_WRITE],
+         "a failed write leaves the variable undefined"),
+    ]
     for first, second, difference in ELAPSED:
         cases.append(([f"set T1={first}", f"set T2={second}", *arithmetic(book["elapsed"]),
-                       "echo %ELAPSED%"], lambda out, d=difference: out == str(d),
+                       "echo %ELAPSED%"], lambda out, d=difference: out == [str(d)],
                       f"elapsed from {first} to {second} is {difference}"))
     for reading, face in DICE:
         cases.append(([f"set R={reading}", *arithmetic(book["dice"]), "echo %DIE%"],
-                      lambda out, f=face: out == str(f), f"reading {reading} gives face {face}"))
-    cases.append((book["elapsed"], lambda out: re.fullmatch(r"\d+ ticks", out)
-                  and int(out.split()[0]) <= LARGEST_31, "live elapsed ticks, 0 to 2^31 - 1"))
-    cases.append((book["dice"], lambda out: out in "123456" and len(out) == 1, "live face, 1 to 6"))
+                      lambda out, f=face: out == [str(f)], f"reading {reading} gives face {face}"))
+    cases.append((book["elapsed"], one(r"(\d+) ticks"), "live elapsed ticks, 0 to 2^31 - 1"))
+    cases.append((book["dice"], lambda out: out in [[face] for face in "123456"],
+                  "live face, 1 to 6"))
+    # The README's words on && and ||, where cmd heeds a program's status:
+    # Wine's runs both after any program.
+    cases.append((["cmd /c exit 1 && echo heeds no status", "ticklow 31 > nul && echo and ran",
+                   "ticklow 31 > nul || echo or ran"],
+                  lambda out: out in (["or ran"], ["heeds no status", "and ran", "or ran"]),
+                  "&& runs only after a failed write, || only after a written one"))
     for _ in range(2):
-        cases.append((book["name"], lambda out: re.fullmatch(r"writing run-\d+\.log", out),
-                      "a file name"))
+        cases.append((book["name"], lambda out: len(out) == 1
+                      and re.fullmatch(r"writing run-\d+\.log", out[0]), "a file name"))
     return cases
 
 
@@ -60,7 +92,7 @@ def check_batch(book, wine, exe):
     cases = batch_cases(book)
     with tempfile.TemporaryDirectory() as work:
         shutil.copy(exe, os.path.join(work, "ticklow.exe"))
-        lines = ["@echo off"] + [line for case, _, _ in cases for line in case]
+        lines = ["@echo off"] + [line for case, _, _ in cases for line in [*case, f"echo {END}"]]
         with open(os.path.join(work, "recipes.bat"), "wb") as script:
             script.write(("\r\n".join(lines) + "\r\n").encode())
         # Wine's errors go to a log of this check's own in the build tree.
@@ -77,13 +109,16 @@ def check_batch(book, wine, exe):
     with open(log, "ab") as errors:
         errors.write(b"".join(line for line in lines if wine_line.match(line)))
     ran.stderr = b"".join(line for line in lines if not wine_line.match(line))
-    out = ran.stdout.decode(errors="replace").split("\r\n")
-    padded = out + [""] * len(cases)
-    failures = [f"{what}: got {got!r}" for (_, good, what), got in zip(cases, padded)
+    written = ran.stdout.decode(errors="replace").split(f"{END}\r\n")
+    outputs = [case.split("\r\n")[:-1] for case in written[:-1]]
+    outputs += [["(the batch file ended before this case)"]] * (len(cases) - len(outputs))
+    failures = [f"{what}: got {got!r}" for (_, good, what), got in zip(cases, outputs)
                 if not good(got)]
-    names = padded[len(cases) - 2:len(cases)]
-    if names[0] == names[1]:
-        failures.append(f"two runs in a row made the same name, {names[0]}")
+    if outputs[-3][:1] == ["heeds no status"]:
+        print("note: this cmd runs && and || after a program whatever its status, so the "
+              "README's words on them are left to Windows' own cmd")
+    if outputs[-2] == outputs[-1]:
+        failures.append(f"two runs in a row made the same name, {outputs[-1]}")
     if ran.returncode != 0 or ran.stderr:
         failures.append(f"cmd exited with {ran.returncode}: {ran.stderr.decode(errors='replace')}")
     if failures:
@@ -92,28 +127,43 @@ def check_batch(book, wine, exe):
     return failures
 
 
+def posix_output(out):
+    """What the POSIX recipe writes: a 63-bit value and its face."""
+    found = re.fullmatch(rb"(\d{1,19}), and a face from 1 to 6: ([1-6])\n", out)
+    return found and int(found[1]) < 2**63 and int(found[2]) == int(found[1]) % 6 + 1
+
+
 def check_posix(book, tool):
     env = dict(os.environ, PATH=os.path.dirname(os.path.abspath(tool)) + os.pathsep
                + os.environ["PATH"])
-    ran = subprocess.run(["sh", "-c", "\n".join(book["posix"])], env=env, capture_output=True,
-                         check=False)
+    recipe = "\n".join(book["posix"])
     failures = []
-    if not re.fullmatch(rb"\d{1,10}\n", ran.stdout) or int(ran.stdout) > LARGEST_31:
-        failures.append(f"the POSIX recipe wrote {ran.stdout!r}")
-    if ran.returncode != 0 or ran.stderr:
-        failures.append(f"sh exited with {ran.returncode}: {ran.stderr.decode(errors='replace')}")
+    # As written, and in the strict modes scripts use, which must not end it.
+    for shell in [["sh", "-c"], ["sh", "-ec"], ["bash", "-o", "pipefail", "-ec"]]:
+        ran = subprocess.run(shell + [recipe], env=env, capture_output=True, check=False)
+        if not posix_output(ran.stdout) or ran.returncode != 0 or ran.stderr:
+            failures.append(f"{' '.join(shell)}: the POSIX recipe wrote {ran.stdout!r}, "
+                            f"{ran.stderr!r} and exited with {ran.returncode}")
+    ran = subprocess.run(["sh", "-c", "ticklow() { return 0; }\n" + recipe], env=env,
+                         capture_output=True, check=False)
+    if (ran.returncode, ran.stdout, ran.stderr) != (1, b"", FAILED_WRITE.encode() + b"\n"):
+        failures.append(f"after a failed write the POSIX recipe gave {ran}")
     page = subprocess.run(["mandoc", "-T", "ascii", os.path.join(ROOT, "docs/ticklow.1.in")],
                           capture_output=True, check=True).stdout.decode()
-    shown = {line.strip() for line in page.splitlines()}
-    failures += [f"the manual page lacks the {name} line {line!r}"
-                 for name, lines in book.items() for line in lines if line.strip() not in shown]
+    with open(os.path.join(ROOT, "docs/windows-readme.txt"), encoding="ascii") as text:
+        zipped = text.read()
+    for where, shown, names in [("the manual page", page, book),
+                                ("the zips' README.txt", zipped, BATCH)]:
+        lines = {line.strip() for line in shown.splitlines()}
+        failures += [f"{where} lacks the {name} line {line!r}"
+                     for name in names for line in book[name] if line.strip() not in lines]
     return failures
 
 
 def main(argv):
     book = recipes()
-    if len(book) != 4:
-        sys.exit(f"check_recipes: the README has recipes {sorted(book)}, not four")
+    if sorted(book) != sorted(BATCH + ["posix"]):
+        sys.exit(f"check_recipes: the README has recipes {sorted(book)}")
     check = check_batch if argv[0] == "batch" else check_posix
     failures = check(book, *argv[1:])
     for failure in failures:

@@ -14,6 +14,7 @@ python3, which has the YAML module."""
 import hashlib
 import json
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -130,6 +131,21 @@ def check_manifests(work, url):
         expect_zip(entry.get("url"), entry.get("hash"), arch, MANIFESTS[3])
 
 
+def check_notepad_text(text, arch):
+    """The zips' README.txt is read in Notepad by batch authors: plain ASCII,
+    no line over 80 columns, no Markdown or HTML left in it, and batch use
+    before any word of building."""
+    lines = text.split("\r\n")
+    expect(text.isascii(), f"the {arch} README.txt is not plain ASCII")
+    wide = [number for number, line in enumerate(lines, 1) if len(line) > 80]
+    expect(not wide, f"the {arch} README.txt has lines over 80 columns: {wide}")
+    expect("```" not in text and "<!--" not in text, f"the {arch} README.txt has Markdown in it")
+    batch = next(number for number, line in enumerate(lines) if "for /f" in line)
+    build = [number for number, line in enumerate(lines)
+             if re.search(r"\b(make|cmake|compile|build)\b", line, re.I)]
+    expect(not build or batch < build[0], f"the {arch} README.txt talks of building first")
+
+
 def check_packages(work):
     url = "https://downloads.example.net/ticklow/1.0"
     result = run("scripts/dist", "--out", work, "--url", url)
@@ -141,12 +157,14 @@ def check_packages(work):
                    f"the {arch} zip holds {archive.namelist()}")
             expect(archive.read("ticklow.exe") == read(built_exe(arch)),
                    f"the {arch} zip's ticklow.exe is not the build's")
-            for text, source in [("README.txt", "README.md"), ("LICENSE.txt", "LICENSE")]:
+            readme = read("docs/windows-readme.txt").replace(b"@PROJECT_VERSION@", VERSION.encode())
+            for text, source in [("README.txt", readme), ("LICENSE.txt", read("LICENSE"))]:
                 lines = archive.read(text).split(b"\n")
                 expect(all(line.endswith(b"\r") for line in lines[:-1]) and lines[-1] == b"",
                        f"{text} has a line that does not end in CR LF")
-                expect(archive.read(text).replace(b"\r\n", b"\n") == read(source),
-                       f"{text} is not {source}")
+                expect(archive.read(text).replace(b"\r\n", b"\n") == source,
+                       f"{text} is not its source")
+            check_notepad_text(archive.read("README.txt").decode("latin-1"), arch)
     check_manifests(work, url)
     top = f"ticklow-{VERSION}-linux-x86_64"
     with tarfile.open(os.path.join(work, f"{top}.tar.gz")) as archive:
