@@ -2,7 +2,8 @@
 # wine-run's prefix, with a stand-in loader that records each prefix it makes:
 # made when missing, kept while whole, made again when it is damaged or
 # half-made, or when anything it was made from changed: the loader, Wine's
-# wine.inf, or the script. A copy of the script runs as winearm64-run, whose
+# wine.inf, or the script. Then a session that hangs as it comes up, which is
+# stopped and brought up again, and a program that hangs, which is stopped. A copy of the script runs as winearm64-run, whose
 # wine.inf lies under TICKLOW_WINE_HOME, so that the test can change it.
 #   wine_prefix_test.sh SCRIPTS_DIR
 set -eu
@@ -13,14 +14,32 @@ cp "$1/wine-run" "$work/scripts/winearm64-run"
 echo "[Version]" >"$work/home/wine-arm64/usr/share/wine/wine.inf"
 cat >"$work/bin/wine" <<'LOADER'
 #!/bin/sh
+# A session comes up (cmd /c exit) or a program runs (program.exe); each
+# hangs while its count in $HANGS lasts.
+case $* in "cmd /c exit" | program.exe)
+  count=$(cat "$HANGS.$1" 2>/dev/null || echo 0)
+  if [ "$count" -gt 0 ]; then
+    echo $((count - 1)) >"$HANGS.$1"
+    exec sleep 600
+  fi
+  echo "$*" >>"$HANGS.ran" ;;
+esac
 if [ "$*" = "wineboot --init" ]; then
   mkdir -p "$WINEPREFIX/drive_c/windows/system32"
   touch "$WINEPREFIX/system.reg" "$WINEPREFIX/user.reg" "$WINEPREFIX/userdef.reg"
   echo made >>"$MADE"
 fi
 LOADER
-# A server that says one runs already, so no helper is brought up.
-printf '#!/bin/sh\nexit 1\n' >"$work/bin/wineserver"
+# A server that says one runs already, so no helper is brought up, unless
+# $HANGS is set: then -p10 starts one where -k has stopped it.
+cat >"$work/bin/wineserver" <<'SERVER'
+#!/bin/sh
+[ -n "${HANGS:-}" ] || exit 1
+case $1 in
+  -p10) [ ! -e "$HANGS.server" ] && touch "$HANGS.server" ;;
+  -k) rm -f "$HANGS.server" ;;
+esac
+SERVER
 chmod +x "$work/bin/wine" "$work/bin/wineserver"
 TICKLOW_WINE_LOADER=$work/bin/wine WINEPREFIX=$work/prefix MADE=$work/made
 TICKLOW_WINE_HOME=$work/home
@@ -49,4 +68,34 @@ expect_made 5 "a prefix is made again for another wine.inf"
 echo "# changed" >>"$work/scripts/winearm64-run"
 expect_made 6 "a prefix is made again by another wine-run"
 [ -f "$WINEPREFIX/system.reg" ] || { echo "FAILED: the prefix is not whole"; status=1; }
+
+# hang SESSIONS PROGRAMS: a run whose session hangs SESSIONS times as it comes
+# up and whose program hangs PROGRAMS times, bounded at a second each.
+hang() {
+  HANGS=$work/hangs/$1-$2
+  mkdir -p "$work/hangs"
+  echo "$1" >"$HANGS.cmd" && echo "$2" >"$HANGS.program.exe"
+  export HANGS
+  ran=0
+  TICKLOW_WINE_SESSION_SECONDS=1 TICKLOW_WINE_SECONDS=1 "$work/scripts/winearm64-run" program.exe \
+    >"$HANGS.out" 2>&1 || ran=$?
+  unset HANGS
+}
+hang 2 0
+if ! { [ $ran -eq 0 ] && [ ! -s "$work/hangs/2-0.out" ] &&
+  [ "$(cat "$work/hangs/2-0.ran")" = "$(printf 'cmd /c exit\nprogram.exe')" ]; }; then
+  echo "FAILED: a session that hangs twice is brought up on the third try, then the program runs"
+  status=1
+fi
+hang 3 0
+if ! { [ $ran -eq 125 ] && [ ! -e "$work/hangs/3-0.ran" ] &&
+  grep -q "no Wine session came up in 3 tries of 1 s" "$work/hangs/3-0.out"; }; then
+  echo "FAILED: a session that hangs three times ends the run, saying so"
+  status=1
+fi
+hang 0 1
+if ! { [ $ran -eq 124 ] && grep -q "program.exe did not end within 1 s" "$work/hangs/0-1.out"; }; then
+  echo "FAILED: a program that hangs ends the run, saying so"
+  status=1
+fi
 exit $status
