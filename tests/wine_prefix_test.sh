@@ -14,9 +14,9 @@ cp "$1/wine-run" "$work/scripts/winearm64-run"
 echo "[Version]" >"$work/home/wine-arm64/usr/share/wine/wine.inf"
 cat >"$work/bin/wine" <<'LOADER'
 #!/bin/sh
-# A session comes up (cmd /c exit) or a program runs (program.exe); each
-# hangs while its count in $HANGS lasts.
-case $* in "cmd /c exit" | program.exe)
+# A session comes up (cmd /c exit) or a program runs (program.exe); where
+# $HANGS is set, each hangs while its count there lasts.
+case ${HANGS:+$*} in "cmd /c exit" | program.exe)
   count=$(cat "$HANGS.$1" 2>/dev/null || echo 0)
   if [ "$count" -gt 0 ]; then
     echo $((count - 1)) >"$HANGS.$1"
