@@ -140,10 +140,11 @@ def check_notepad_text(text, arch):
     wide = [number for number, line in enumerate(lines, 1) if len(line) > 80]
     expect(not wide, f"the {arch} README.txt has lines over 80 columns: {wide}")
     expect("```" not in text and "<!--" not in text, f"the {arch} README.txt has Markdown in it")
-    batch = next(number for number, line in enumerate(lines) if "for /f" in line)
+    batch = [number for number, line in enumerate(lines) if "for /f" in line]
     build = [number for number, line in enumerate(lines)
              if re.search(r"\b(make|cmake|compile|build)\b", line, re.I)]
-    expect(not build or batch < build[0], f"the {arch} README.txt talks of building first")
+    expect(batch, f"the {arch} README.txt shows no batch use")
+    expect(not build or batch[0] < build[0], f"the {arch} README.txt talks of building first")
 
 
 def check_packages(work):
