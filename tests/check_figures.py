@@ -38,9 +38,14 @@ def as_shown(exact, shown):
     return round(exact / step) * step == int(digits)
 
 
+def wrap_seconds(bits, rate):
+    """How long 2^bits ticks last at a rate such as ("19.2", "MHz")."""
+    return 2**bits / (float(rate[0]) * HERTZ[rate[1]])
+
+
 def wrap_time(bits, rate, figure):
     number, unit = figure
-    return as_shown(2**bits / (float(rate[0]) * HERTZ[rate[1]]) / SECONDS[unit], number)
+    return as_shown(wrap_seconds(bits, rate) / SECONDS[unit], number)
 
 
 def table_rows(text):
@@ -72,8 +77,7 @@ def check(name, text):
         for rate, figure in zip(rates, figures):
             if not wrap_time(bits, rate, figure):
                 failures.append(f"{name}: {bits} bits at {' '.join(rate)} last "
-                                f"{2**bits / (float(rate[0]) * HERTZ[rate[1]]):.6g} s, "
-                                f"not {' '.join(figure)}")
+                                f"{wrap_seconds(bits, rate):.6g} s, not {' '.join(figure)}")
     flat = re.sub(r"\s+", " ", text)
     for found in re.finditer(rf"(\d+) bits wrap every {FIGURE} at {RATE}", flat):
         seen.add("wrap")
@@ -87,10 +91,11 @@ def check(name, text):
                              flat):
         seen.add("dice")
         values = 2 ** int(found[2])
+        fair = (-(-values // 6), values // 6)
         counts = (int(found[1].replace(",", "")), int(found[3].replace(",", "")))
-        if counts != (-(-values // 6), values // 6) or values % 6 != 2:
-            failures.append(f"{name}: {found[0]!r}: two faces of six get "
-                            f"{-(-values // 6)}, four get {values // 6}")
+        if counts != fair or values % 6 != 2:
+            failures.append(f"{name}: {found[0]!r}: two faces of six get {fair[0]}, "
+                            f"four get {fair[1]}")
     for found in re.finditer(r"(?m)^[\s|]*(\d+)[\s|]+0 to (\d+)\b", text):
         seen.add("range")
         if int(found[2]) != 2 ** int(found[1]) - 1:
@@ -128,11 +133,11 @@ def main():
     with open(os.path.join(ROOT, "docs/windows-readme.txt"), encoding="ascii") as file:
         zipped = file.read()
     page, failures = manual_page()
-    for name, text, kinds in [("README.md", readme, KINDS), ("the manual page", page, KINDS),
-                              ("the zips' README.txt", zipped, KINDS)]:
+    for name, text in [("README.md", readme), ("the manual page", page),
+                       ("the zips' README.txt", zipped)]:
         found, seen = check(name, text)
         failures += found
-        failures += [f"{name}: no {kind} figure found to check" for kind in kinds
+        failures += [f"{name}: no {kind} figure found to check" for kind in KINDS
                      if kind not in seen]
     for failure in failures:
         print(f"FAILED: {failure}")
