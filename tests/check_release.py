@@ -152,13 +152,13 @@ def check_packages(work):
     result = run("scripts/dist", "--out", work, "--url", url)
     expect(result.returncode == 0, f"scripts/dist failed:\n{result.stderr.decode()}")
     expect(sorted(os.listdir(work)) == sorted(RELEASE), f"scripts/dist wrote {os.listdir(work)}")
+    readme = read("docs/windows-readme.txt").replace(b"@PROJECT_VERSION@", VERSION.encode())
     for arch in WINDOWS:
         with zipfile.ZipFile(windows_zip(work, arch)) as archive:
             expect(archive.namelist() == ["ticklow.exe", "README.txt", "LICENSE.txt"],
                    f"the {arch} zip holds {archive.namelist()}")
             expect(archive.read("ticklow.exe") == read(built_exe(arch)),
                    f"the {arch} zip's ticklow.exe is not the build's")
-            readme = read("docs/windows-readme.txt").replace(b"@PROJECT_VERSION@", VERSION.encode())
             for text, source in [("README.txt", readme), ("LICENSE.txt", read("LICENSE"))]:
                 lines = archive.read(text).split(b"\n")
                 expect(all(line.endswith(b"\r") for line in lines[:-1]) and lines[-1] == b"",
