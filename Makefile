@@ -50,7 +50,7 @@ test:
 	  [ -d build/$$preset ] || continue; \
 	  ctest --preset $$preset -j $(JOBS) --output-junit junit.xml || failed="$$failed $$preset"; \
 	done; \
-	scripts/test-summary $(PRESETS); \
+	scripts/test-summary $(PRESETS) || failed="$$failed loaders"; \
 	if [ -n "$$failed" ]; then \
 	  echo "make test: failed:$$(printf ' %s\n' $$failed | awk '!seen[$$0]++' | tr -d '\n')"; \
 	  exit 1; \

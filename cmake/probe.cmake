@@ -11,11 +11,36 @@
 #                           where they do not, one line that says why
 # and TICKLOW_RUNS_I386 and TICKLOW_WINDOWS_RUNNER (one line that says how
 # the Windows executables are run here).
+#
+# The loaders a machine must run are named, from TICKLOW_LOADERS, in
+# TICKLOW_REQUIRED_LOADERS in the environment, as the hosted workflow names
+# every one. There a loader that does not start stops the configure step with
+# the probe's reason; elsewhere its cases are skipped, each with that reason.
+set(TICKLOW_LOADERS wine32 wine64 winearm64 qemu-aarch64 i686)
+separate_arguments(TICKLOW_REQUIRED_LOADERS UNIX_COMMAND "$ENV{TICKLOW_REQUIRED_LOADERS}")
+foreach(loader IN LISTS TICKLOW_REQUIRED_LOADERS)
+  if(NOT loader IN_LIST TICKLOW_LOADERS)
+    list(JOIN TICKLOW_LOADERS " " known)
+    message(FATAL_ERROR "ticklow: TICKLOW_REQUIRED_LOADERS names ${loader}; the loaders are ${known}")
+  endif()
+endforeach()
+
+# Stops the configure step where loader is required and does not run.
+function(ticklow_loader_fails loader why)
+  if(loader IN_LIST TICKLOW_REQUIRED_LOADERS)
+    message(FATAL_ERROR "ticklow: ${loader} is a required loader here (TICKLOW_REQUIRED_LOADERS), "
+                        "and it does not run: ${why}")
+  endif()
+endfunction()
+
 function(ticklow_probe_host)
   ticklow_probe_i386()
   set(description "32-bit Wine")
   set(description64 "64-bit Wine")
   set(descriptionARM64 "Wine for ARM64 through qemu-user")
+  set(loader wine32)
+  set(loader64 wine64)
+  set(loaderARM64 winearm64)
   set(runner "ticklow: ")
   foreach(wine "" 64 ARM64)
     string(TOLOWER "${wine}" script)
@@ -31,6 +56,7 @@ function(ticklow_probe_host)
       set(TICKLOW_WINE${wine}_RUNS ON PARENT_SCOPE)
       set(TICKLOW_NO_WINE${wine} "" PARENT_SCOPE)
     else()
+      ticklow_loader_fails(${loader${wine}} "${why}")
       set(why "${description${wine}}: ${why}")
       # It ends up in a C string, in CMake lists and in compile definitions:
       # quotation marks become apostrophes, semicolons commas.
