@@ -3,8 +3,9 @@
 "<!-- recipe: NAME -->" line above its code block: live, with readings the
 test sets, and with a stand-in for a write that failed (a command that
 writes nothing and exits with 0).
-    check_recipes.py batch WINE_SCRIPT TICKLOW_EXE  the batch recipes in cmd,
-                                                    Windows' own where
+    check_recipes.py batch WINE_SCRIPT TICKLOW_EXE...  the batch recipes in
+                                                    cmd with each executable,
+                                                    Windows' own cmd where
                                                     WINE_SCRIPT is -
     check_recipes.py posix TICKLOW                  the POSIX one in sh, and
                                                     the copies in the manual
@@ -88,7 +89,12 @@ def batch_cases(book):
     return cases
 
 
-def check_batch(book, wine, exe):
+def check_batch(book, wine, *exes):
+    return [f"{exe}: {failure}" if len(exes) > 1 else failure
+            for exe in exes for failure in check_batch_with(book, wine, exe)]
+
+
+def check_batch_with(book, wine, exe):
     cases = batch_cases(book)
     with tempfile.TemporaryDirectory() as work:
         shutil.copy(exe, os.path.join(work, "ticklow.exe"))

@@ -13,7 +13,7 @@ import { createRequire } from "node:module";
 import { homedir } from "node:os";
 import { join } from "node:path";
 
-const ALLOWED_LABELS = ["windows-11-arm"];
+const ALLOWED_LABELS = ["windows-11-arm", "ubuntu-24.04"];
 
 const cache =
   process.env.TICKLOW_WINE_HOME ||
