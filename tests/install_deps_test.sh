@@ -13,14 +13,15 @@ printf '#!/bin/sh\nexit 0\n' >"$work/scripts/runs-i386"
 chmod +x "$work/scripts/runs-i386"
 # One stand-in for apt-get, apt-cache, dpkg, dpkg-query and sudo. The index
 # fails to download the first $UPDATE_FAILS times; an install that names one
-# of $BROKEN fails as a mirror out of step makes it fail.
+# of $BROKEN fails as a mirror out of step makes it fail, and one that names
+# a package of an architecture added since the last update, as apt does.
 cat >"$work/bin/apt" <<'APT'
 #!/bin/sh
 case "$(basename "$0") $1" in
   "sudo "*) exec "$@" ;;
   "dpkg --print-architecture") echo amd64 ;;
   "dpkg --print-foreign-architectures") cat "$STATE/arches" 2>/dev/null || true ;;
-  "dpkg --add-architecture") echo "$2" >>"$STATE/arches" ;;
+  "dpkg --add-architecture") echo "$2" >>"$STATE/arches" && echo "arch $2" >>"$STATE/log" ;;
   "dpkg-query "*) grep -qx -- "$3" "$STATE/installed" 2>/dev/null && printf 'install ok installed' ;;
   "apt-cache "*) ;;
   "apt-get update")
@@ -31,6 +32,14 @@ case "$(basename "$0") $1" in
     fi ;;
   "apt-get install")
     echo "$*" >>"$STATE/log"
+    for package in "$@"; do
+      case $package in *:i386 | *:arm64)
+        sed -n "/^arch ${package##*:}\$/,\$p" "$STATE/log" | grep -q '^update' || {
+          echo "E: Unable to locate package $package" >&2
+          exit 100
+        } ;;
+      esac
+    done
     for package in $BROKEN; do
       case " $* " in *" $package "*)
         echo "The following packages have unmet dependencies:" " $package : Depends: libc6 (= 2.36-9)"
@@ -57,6 +66,15 @@ done
 PATH=$work/bin:$PATH TICKLOW_APT_PAUSE=0
 export PATH TICKLOW_APT_PAUSE
 
+# Every command but the package tools, binutils' and those a case puts back.
+mkdir "$work/bare"
+for tool in /usr/bin/* /bin/*; do
+  case ${tool##*/} in
+    apt-get | apt-cache | dpkg | dpkg-query | sudo | cmake | make | c++ | g++ | clang++ | as | ld) ;;
+    *) ln -sf "$tool" "$work/bare/" ;;
+  esac
+done
+
 status=0
 fail() {
   echo "FAILED: $*"
@@ -71,12 +89,11 @@ install_deps() {
   ran=0
   "$work/scripts/install-deps" >"$STATE/out" 2>&1 || ran=$?
   # qemu-user-binfmt would register qemu with the kernel: every install
-  # command keeps it out on every architecture.
-  grep '^install' "$STATE/log" | while read -r line; do
-    for arch in amd64 i386 arm64; do
-      case " $line " in *" qemu-user-binfmt:$arch- "*) ;; *) echo "$arch: $line" ;; esac
-    done
-  done >"$STATE/open"
+  # command keeps it out on every architecture enabled by then.
+  awk '/^arch / { added[$2] = 1 }
+    /^install/ { split("amd64 i386 arm64", arches)
+      for (i in arches) if ((i == 1 || added[arches[i]]) && index($0 " ", " qemu-user-binfmt:" arches[i] "- ") == 0)
+        print arches[i] ": " $0 }' "$STATE/log" >"$STATE/open"
   [ ! -s "$STATE/open" ] || fail "an install lets qemu-user-binfmt in: $(cat "$STATE/open")"
 }
 
@@ -105,15 +122,16 @@ if ! { [ $ran -ne 0 ] && grep -q "install-deps: cannot install cmake" "$STATE/ou
   fail "a package the build needs that cannot be installed stops it, named with apt's words"
 fi
 
-# Building the tool alone on a host with no apt: every command but the
-# package tools, and CMake, a compiler and make only where a case puts them.
-mkdir "$work/bare"
-for tool in /usr/bin/* /bin/*; do
-  case ${tool##*/} in
-    apt-get | apt-cache | dpkg | dpkg-query | sudo | cmake | make | c++ | g++ | clang++) ;;
-    *) ln -sf "$tool" "$work/bare/" ;;
-  esac
-done
+# A bare system: binutils first, for the 32-bit probe, and the lists fetched
+# again once i386 and arm64 are added.
+PATH=$work/bin:$work/bare install_deps 0 ""
+if ! { [ $ran -eq 0 ] && grep -m1 '^install' "$STATE/log" | grep -q ' binutils ' &&
+  grep -qx 'wine32:i386' "$STATE/installed" && grep -qx 'libc6:arm64' "$STATE/installed"; }; then
+  fail "without as and ld, binutils comes first, and the foreign packages after their lists"
+fi
+
+# Building the tool alone on a host with no apt, with CMake, a compiler and
+# make only where a case puts them.
 # tool_without_apt COMMAND...: the tool scope, with these commands on PATH.
 tool_without_apt() {
   for tool in cmake make c++; do rm -f "$work/bare/$tool"; done
