@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Recomputes every figure the docs compute, in the README, the manual page
-as man shows it in the C locale, and the zips' README.txt:
+as man shows it in the C locale, and each zip's README.txt:
 - the wrap table: 2^n ticks at the rate its heading names, rounded as shown;
 - "N bits wrap every T at R" in the prose;
 - the share of N-bit values above 2^31 - 1;
@@ -10,6 +10,7 @@ The manual page's table must also come out in one piece, with no blank row
 and no character the C locale cannot show.
     check_figures.py"""
 
+import importlib.machinery
 import math
 import os
 import re
@@ -127,14 +128,19 @@ def manual_page():
     return shown, failures
 
 
+def zips_readmes():
+    """Each zip's README.txt, as scripts/dist writes it."""
+    loader = importlib.machinery.SourceFileLoader("dist", os.path.join(ROOT, "scripts/dist"))
+    dist = loader.load_module()  # pylint: disable=deprecated-method
+    return [(f"the {arch} zip's README.txt", dist.readme_for(arch, "1.0"))
+            for _, arch, _, _ in dist.WINDOWS]
+
+
 def main():
     with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as file:
         readme = file.read()
-    with open(os.path.join(ROOT, "docs/windows-readme.txt"), encoding="ascii") as file:
-        zipped = file.read()
     page, failures = manual_page()
-    for name, text in [("README.md", readme), ("the manual page", page),
-                       ("the zips' README.txt", zipped)]:
+    for name, text in [("README.md", readme), ("the manual page", page), *zips_readmes()]:
         found, seen = check(name, text)
         failures += found
         failures += [f"{name}: no {kind} figure found to check" for kind in KINDS

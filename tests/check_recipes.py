@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Runs the README's recipes as they stand there, each marked by a
 "<!-- recipe: NAME -->" line above its code block: live, with readings the
-test sets, and with a stand-in for a write that failed (a command that
-writes nothing and exits with 0).
+test sets, and the status recipes in every case a user meets: the write
+worked; it failed (a stand-in that writes nothing and exits with 0); the
+redirection failed, so ticklow never ran, after a command that left status 1;
+ticklow is not found. Only the last two may write to standard error: cmd's
+or the shell's own message.
     check_recipes.py batch WINE_SCRIPT TICKLOW_EXE...  the batch recipes in
                                                     cmd with each executable,
                                                     Windows' own cmd where
@@ -11,6 +14,7 @@ writes nothing and exits with 0).
                                                     the copies in the manual
                                                     page and the zips' text"""
 
+import importlib.machinery
 import os
 import re
 import shutil
@@ -28,7 +32,9 @@ ELAPSED = [(5, 10, 5), (2147483640, 3, 11), (LARGEST_31, 0, 1), (0, LARGEST_31, 
 # Readings and the face the dice line must give: every face, and the ends.
 DICE = [(0, 1), (1, 2), (2, 3), (3, 4), (4, 5), (5, 6), (6, 1), (LARGEST_31, 2)]
 BATCH = ["variable", "status", "undefined", "elapsed", "dice", "name"]
-FAILED_WRITE = "ticklow could not write"
+NO_NUMBER = "no number from ticklow"
+# What replaces ticklow's name where it is not found.
+MISSING = "ticklow-not-installed"
 # Ends each case's output, so that a case may write any number of lines.
 END = "--- end of case ---"
 
@@ -49,6 +55,16 @@ def failing(lines):
     return [re.sub(r"ticklow \d+", "cmd /c exit 0", line) for line in lines]
 
 
+def unredirectable(lines):
+    """The lines, after a command that left status 1, with each output file
+    in a folder that does not exist."""
+    return ["cmd /c exit 1"] + [re.sub(r"> (\S+)", r"> no-such-folder\\\1", line) for line in lines]
+
+
+def missing(lines):
+    return [re.sub(r"\bticklow(?= \d)", MISSING, line) for line in lines]
+
+
 def one(pattern, largest=LARGEST_31):
     """A predicate: one line, a number in its first group at most largest."""
     return lambda out: (len(out) == 1 and (found := re.fullmatch(pattern, out[0])) is not None
@@ -56,16 +72,24 @@ def one(pattern, largest=LARGEST_31):
 
 
 def batch_cases(book):
-    """Each case: the batch lines it runs, and what the lines it writes must
-    be, as a predicate and a description."""
+    """Each case: the batch lines it runs, what the lines it writes must be,
+    as a predicate and a description, and whether cmd writes a message of
+    its own, which only a case whose ticklow does not run may."""
     cases = [
         (book["variable"], one(r"(\d+)"), "the variable holds a 31-bit value"),
         (book["status"] + ["type stamp.txt"], lambda out: len(out) == 2
          and out[0] == "stamp written" and out[1].isdigit(), "a written stamp"),
-        (failing(book["status"]), lambda out: out == [FAILED_WRITE], "a failed write's status"),
+        (failing(book["status"]), lambda out: out == ["no stamp: 0"],
+         "a failed write's status"),
+        (unredirectable(book["status"]), lambda out: out == ["no stamp: 0"],
+         "a redirection that failed, after status 1", True),
+        (missing(book["status"]), lambda out: out == ["no stamp: 9009"],
+         "ticklow not found", True),
         (book["undefined"], lambda out: out == [], "a written value is defined"),
-        (failing(book["undefined"]), lambda out: out == [FAILED_WRITE],
+        (failing(book["undefined"]), lambda out: out == [NO_NUMBER],
          "a failed write leaves the variable undefined"),
+        (missing(book["undefined"]), lambda out: out == [NO_NUMBER],
+         "ticklow not found leaves the variable undefined", True),
     ]
     for first, second, difference in ELAPSED:
         cases.append(([f"set T1={first}", f"set T2={second}", *arithmetic(book["elapsed"]),
@@ -94,13 +118,24 @@ def check_batch(book, wine, *exes):
             for exe in exes for failure in check_batch_with(book, wine, exe)]
 
 
+def write_batch(path, lines):
+    with open(path, "wb") as script:
+        script.write(("\r\n".join(["@echo off", *lines]) + "\r\n").encode())
+
+
 def check_batch_with(book, wine, exe):
-    cases = batch_cases(book)
+    cases = [(*case, False)[:4] for case in batch_cases(book)]
     with tempfile.TemporaryDirectory() as work:
         shutil.copy(exe, os.path.join(work, "ticklow.exe"))
-        lines = ["@echo off"] + [line for case, _, _ in cases for line in [*case, f"echo {END}"]]
-        with open(os.path.join(work, "recipes.bat"), "wb") as script:
-            script.write(("\r\n".join(lines) + "\r\n").encode())
+        # A case in which cmd speaks runs in a cmd of its own, whose standard
+        # error goes to a file of its own.
+        lines = []
+        for number, (case, _, _, speaks) in enumerate(cases):
+            if speaks:
+                write_batch(os.path.join(work, f"case{number}.bat"), case)
+                case = [f"cmd /c case{number}.bat 2>case{number}.err"]
+            lines += [*case, f"echo {END}"]
+        write_batch(os.path.join(work, "recipes.bat"), lines)
         # Wine's errors go to a log of this check's own in the build tree.
         log = os.path.abspath(f"wine-logs/recipes.{os.path.basename(wine)}.log")
         os.makedirs(os.path.dirname(log), exist_ok=True)
@@ -109,6 +144,8 @@ def check_batch_with(book, wine, exe):
         start = [] if wine == "-" else [wine]
         ran = subprocess.run(start + ["cmd", "/c", "recipes.bat"], cwd=work, capture_output=True,
                              check=False, env=dict(os.environ, TICKLOW_WINE_LOG=log))
+        said = {number: read_text(os.path.join(work, f"case{number}.err"))
+                for number, case in enumerate(cases) if case[3]}
     # Wine's own lines, its err channel's, go to the log; cmd's must be none.
     wine_line = re.compile(rb"^([0-9a-f]+:)?[0-9a-f]+:(err|fixme|warn|trace):")
     lines = ran.stderr.splitlines(keepends=True)
@@ -118,8 +155,10 @@ def check_batch_with(book, wine, exe):
     written = ran.stdout.decode(errors="replace").split(f"{END}\r\n")
     outputs = [case.split("\r\n")[:-1] for case in written[:-1]]
     outputs += [["(the batch file ended before this case)"]] * (len(cases) - len(outputs))
-    failures = [f"{what}: got {got!r}" for (_, good, what), got in zip(cases, outputs)
+    failures = [f"{what}: got {got!r}" for (_, good, what, _), got in zip(cases, outputs)
                 if not good(got)]
+    failures += [f"{cases[number][2]}: cmd said nothing of it" for number, text in said.items()
+                 if not text.strip()]
     if outputs[-3][:1] == ["heeds no status"]:
         print("note: this cmd runs && and || after a program whatever its status, so the "
               "README's words on them are left to Windows' own cmd")
@@ -131,6 +170,14 @@ def check_batch_with(book, wine, exe):
         with open(log, encoding="utf-8", errors="replace") as errors:
             failures.append(f"Wine's errors ({log}):\n{errors.read()[-4000:] or '(none)'}")
     return failures
+
+
+def read_text(path):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as file:
+            return file.read()
+    except OSError:
+        return ""
 
 
 def posix_output(out):
@@ -150,16 +197,25 @@ def check_posix(book, tool):
         if not posix_output(ran.stdout) or ran.returncode != 0 or ran.stderr:
             failures.append(f"{' '.join(shell)}: the POSIX recipe wrote {ran.stdout!r}, "
                             f"{ran.stderr!r} and exited with {ran.returncode}")
-    ran = subprocess.run(["sh", "-c", "ticklow() { return 0; }\n" + recipe], env=env,
-                         capture_output=True, check=False)
-    if (ran.returncode, ran.stdout, ran.stderr) != (1, b"", FAILED_WRITE.encode() + b"\n"):
-        failures.append(f"after a failed write the POSIX recipe gave {ran}")
+    # A failed write, then ticklow not found, whose shell says so first; in
+    # both, with and without set -e, the recipe names the status and stops.
+    for before, status, shell_says in [("ticklow() { return 0; }\n", 0, b""),
+                                       (f"PATH={os.environ['PATH']}\n", 127, b"not found")]:
+        for shell in [["sh", "-c"], ["sh", "-ec"]]:
+            ran = subprocess.run(shell + [before + recipe], env=env, capture_output=True,
+                                 check=False)
+            said = ran.stderr.splitlines()
+            if (ran.returncode, ran.stdout, said[-1:]) != (
+                    1, b"", [f"{NO_NUMBER}: status {status}".encode()]) or (
+                    shell_says not in b"".join(said[:-1]) or not shell_says and said[:-1]):
+                failures.append(f"{' '.join(shell)}, status {status}: the POSIX recipe gave {ran}")
     page = subprocess.run(["mandoc", "-T", "ascii", os.path.join(ROOT, "docs/ticklow.1.in")],
                           capture_output=True, check=True).stdout.decode()
-    with open(os.path.join(ROOT, "docs/windows-readme.txt"), encoding="ascii") as text:
-        zipped = text.read()
-    for where, shown, names in [("the manual page", page, book),
-                                ("the zips' README.txt", zipped, BATCH)]:
+    loader = importlib.machinery.SourceFileLoader("dist", os.path.join(ROOT, "scripts/dist"))
+    dist = loader.load_module()  # pylint: disable=deprecated-method
+    zipped = [(f"the {arch} zip's README.txt", dist.readme_for(arch, "1.0"), BATCH)
+              for _, arch, _, _ in dist.WINDOWS]
+    for where, shown, names in [("the manual page", page, BATCH + ["posix"]), *zipped]:
         lines = {line.strip() for line in shown.splitlines()}
         failures += [f"{where} lacks the {name} line {line!r}"
                      for name in names for line in book[name] if line.strip() not in lines]
@@ -168,7 +224,7 @@ def check_posix(book, tool):
 
 def main(argv):
     book = recipes()
-    if sorted(book) != sorted(BATCH + ["posix"]):
+    if sorted(book) != sorted(BATCH + ["posix", "inspect"]):
         sys.exit(f"check_recipes: the README has recipes {sorted(book)}")
     check = check_batch if argv[0] == "batch" else check_posix
     failures = check(book, *argv[1:])

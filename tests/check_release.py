@@ -33,6 +33,15 @@ VERSION = "1.0"
 WINDOWS = {"x86": ("win32", "TICKLOW_WIN32_EXE", "x86", "32bit"),
            "x64": ("win64", "TICKLOW_WIN64_EXE", "x64", "64bit"),
            "arm64": ("winarm64", "TICKLOW_WINARM64_EXE", "arm64", "arm64")}
+# What the README's commands for a security review must show of each
+# ticklow.exe, beside its four imports, DYNAMIC_BASE and NX_COMPAT.
+INSPECTED = {"x86": ["NO_SEH", "IMAGE_DLL_CHARACTERISTICS_EX_CET_COMPAT"],
+             "x64": ["HIGH_ENTROPY_VA", "IMAGE_DLL_CHARACTERISTICS_EX_CET_COMPAT"],
+             "arm64": ["HIGH_ENTROPY_VA", "GUARD_CF", "GuardCFFunctionCount: 1"]}
+# What each zip's README.txt must say of its own program and counter.
+ZIPPED_TEXT = {"x86": ["a 32-bit x86 program", "time-stamp counter", "emulation"],
+               "x64": ["an x64 program", "time-stamp counter", "emulation"],
+               "arm64": ["an ARM64 program", "virtual counter"]}
 MANIFESTS = ["Ticklow.Ticklow.yaml", "Ticklow.Ticklow.installer.yaml",
              "Ticklow.Ticklow.locale.en-US.yaml", "ticklow.json"]
 RELEASE = ([f"ticklow-{VERSION}-windows-{arch}.zip" for arch in WINDOWS]
@@ -72,6 +81,10 @@ def check_install(work):
     shown = run("man", "-l", page, env=dict(os.environ, MANWIDTH="80"))
     expect(shown.returncode == 0 and b"ticklow - write the low bits" in shown.stdout,
            "man -l does not render the page")
+    # 80 columns, but for the usage line, quoted as the tool writes it.
+    wide = [line for line in shown.stdout.decode().splitlines()
+            if len(line) > 80 and "Displays lower n" not in line]
+    expect(not wide, f"man -l at 80 columns shows wider lines: {wide}")
     tool = run(os.path.join(work, "bin/ticklow"), "31")
     expect(tool.returncode == 1 and tool.stdout.endswith(b"\r\n") and tool.stdout[:-2].isdigit(),
            f"the installed tool gave {tool}")
@@ -147,26 +160,86 @@ def check_notepad_text(text, arch):
     expect(not build or batch[0] < build[0], f"the {arch} README.txt talks of building first")
 
 
+def addresses():
+    """The home page, download folder and bug address of cmake/addresses.txt."""
+    with open("cmake/addresses.txt", encoding="utf-8") as file:
+        return dict(line.split() for line in file if line.strip() and not line.startswith("#"))
+
+
+def check_addresses(work):
+    """The README, the usage text and the .deb name the addresses of the
+    project's one list of them."""
+    where = addresses()
+    default = where["download"].replace("VERSION", VERSION)
+    readme = read("README.md").decode()
+    expect(f"scoop install {default}/ticklow.json" in readme,
+           f"the README's Scoop line is not scoop install {default}/ticklow.json")
+    expect(f"Report a bug to {where['bugs']}" in readme, "the README's bug address is not the one")
+    usage = re.search(r"https://\S+", read("src/app/message_block.hpp").decode())
+    expect(usage and usage[0] == where["homepage"], f"the usage text's home page is {usage}")
+    fields = run("dpkg-deb", "-f", os.path.join(work, f"ticklow_{VERSION}_amd64.deb"),
+                 "Homepage", "Maintainer").stdout.decode()
+    expect(f"Homepage: {where['homepage']}\n" in fields and f"<{where['bugs']}>" in fields,
+           f"the .deb names {fields}")
+    return default
+
+
+def check_inspection(work, arch):
+    """The README's commands for a security review, run as written on the
+    zip's ticklow.exe, show the imports and marks the README claims."""
+    commands = re.search(r"<!-- recipe: inspect -->\n```sh\n(.*?)```", read("README.md").decode(),
+                         re.S)
+    folder = os.path.join(work, f"inspect-{arch}")
+    os.makedirs(folder)
+    with zipfile.ZipFile(windows_zip(work, arch)) as archive:
+        archive.extract("ticklow.exe", folder)
+    shown = run("sh", "-ec", commands[1], cwd=folder)
+    out = shown.stdout.decode()
+    imports = re.findall(r"^\s+\d+\s+(\w+)$", out, re.M)
+    expect(shown.returncode == 0 and "DLL Name: KERNEL32.dll" in out and sorted(imports) == [
+        "ExitProcess", "GetCommandLineA", "GetStdHandle", "WriteFile"],
+        f"the README's commands show these imports of the {arch} ticklow.exe: {imports}")
+    for mark in ["DYNAMIC_BASE", "NX_COMPAT", *INSPECTED[arch]]:
+        expect(mark in out, f"the README's commands show no {mark} in the {arch} ticklow.exe")
+
+
+def check_zip_texts(work, arch):
+    with zipfile.ZipFile(windows_zip(work, arch)) as archive:
+        expect(archive.namelist() == ["ticklow.exe", "README.txt", "LICENSE.txt"],
+               f"the {arch} zip holds {archive.namelist()}")
+        expect(archive.read("ticklow.exe") == read(built_exe(arch)),
+               f"the {arch} zip's ticklow.exe is not the build's")
+        for text in ["README.txt", "LICENSE.txt"]:
+            lines = archive.read(text).split(b"\n")
+            expect(all(line.endswith(b"\r") for line in lines[:-1]) and lines[-1] == b"",
+                   f"the {arch} zip's {text} has a line that does not end in CR LF")
+        expect(archive.read("LICENSE.txt").replace(b"\r\n", b"\n") == read("LICENSE"),
+               f"the {arch} zip's LICENSE.txt is not the licence")
+        text = archive.read("README.txt").decode("latin-1")
+    check_notepad_text(text, arch)
+    check_inspection(work, arch)
+    own = os.path.basename(windows_zip(work, arch))
+    for line in [f"This is {own}.", f"certutil -hashfile {own} SHA256", f"Get-FileHash {own}",
+                 *ZIPPED_TEXT[arch]]:
+        expect(line in text, f"the {arch} zip's README.txt lacks {line!r}")
+    others = set(re.findall(r"ticklow-\S+?\.zip", text)) - {own}
+    expect(not others, f"the {arch} zip's README.txt names {sorted(others)}")
+
+
 def check_packages(work):
-    url = "https://downloads.example.net/ticklow/1.0"
-    result = run("scripts/dist", "--out", work, "--url", url)
-    expect(result.returncode == 0, f"scripts/dist failed:\n{result.stderr.decode()}")
+    """scripts/dist with no options, as the hosted workflow's untagged builds
+    run it, and with a download folder of its own, as its tagged builds do."""
+    given = "https://downloads.example.net/ticklow/1.0"
+    other = os.path.join(work, "given")
+    work = os.path.join(work, "default")
+    for out, options in [(work, []), (other, ["--url", given])]:
+        result = run("scripts/dist", "--out", out, *options)
+        expect(result.returncode == 0, f"scripts/dist failed:\n{result.stderr.decode()}")
+    check_manifests(work, check_addresses(work))
+    check_manifests(other, given)
     expect(sorted(os.listdir(work)) == sorted(RELEASE), f"scripts/dist wrote {os.listdir(work)}")
-    readme = read("docs/windows-readme.txt").replace(b"@PROJECT_VERSION@", VERSION.encode())
     for arch in WINDOWS:
-        with zipfile.ZipFile(windows_zip(work, arch)) as archive:
-            expect(archive.namelist() == ["ticklow.exe", "README.txt", "LICENSE.txt"],
-                   f"the {arch} zip holds {archive.namelist()}")
-            expect(archive.read("ticklow.exe") == read(built_exe(arch)),
-                   f"the {arch} zip's ticklow.exe is not the build's")
-            for text, source in [("README.txt", readme), ("LICENSE.txt", read("LICENSE"))]:
-                lines = archive.read(text).split(b"\n")
-                expect(all(line.endswith(b"\r") for line in lines[:-1]) and lines[-1] == b"",
-                       f"{text} has a line that does not end in CR LF")
-                expect(archive.read(text).replace(b"\r\n", b"\n") == source,
-                       f"{text} is not its source")
-            check_notepad_text(archive.read("README.txt").decode("latin-1"), arch)
-    check_manifests(work, url)
+        check_zip_texts(work, arch)
     top = f"ticklow-{VERSION}-linux-x86_64"
     with tarfile.open(os.path.join(work, f"{top}.tar.gz")) as archive:
         files = sorted(member.name for member in archive.getmembers() if member.isfile())
