@@ -3,17 +3,30 @@
 # made when missing, kept while whole, made again when it is damaged or
 # half-made, or when anything it was made from changed: the loader, Wine's
 # wine.inf, or the script. Then a session that hangs as it comes up, which is
-# stopped and brought up again, and a program that hangs, which is stopped. A copy of the script runs as winearm64-run, whose
-# wine.inf lies under TICKLOW_WINE_HOME, so that the test can change it.
+# stopped and brought up again, and a program that hangs, which is stopped. A
+# copy of the script runs as winearm64-run, whose wine.inf lies under
+# TICKLOW_WINE_HOME, so that the test can change it. Another runs as
+# wine-run, whose probe must take the prefix's 32-bit cmd.exe, and record a
+# loader that ignores the stop signal as hung; where that loader makes the
+# prefix, its server is stopped after each try.
 #   wine_prefix_test.sh SCRIPTS_DIR
 set -eu
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/bin" "$work/scripts" "$work/home/wine-arm64/usr/share/wine"
 cp "$1/wine-run" "$work/scripts/winearm64-run"
+cp "$1/wine-run" "$work/scripts/wine-run"
 echo "[Version]" >"$work/home/wine-arm64/usr/share/wine/wine.inf"
 cat >"$work/bin/wine" <<'LOADER'
 #!/bin/sh
+# Where $DEAF names it, the prefix's making or the probe's program hangs,
+# deaf to the stop signal.
+case " $DEAF $* " in *" wineboot wineboot "* | *" probe "*" /c exit 7 ")
+  trap '' TERM
+  exec sleep 600 ;;
+esac
+# The probe's program exits with 7, saying which cmd.exe it was.
+case $* in *" /c exit 7") printf "%s\n" "$1" >>"$WINEPREFIX.probed" && exit 7 ;; esac
 # A session comes up (cmd /c exit) or a program runs (program.exe); where
 # $HANGS is set, each hangs while its count there lasts.
 case ${HANGS:+$*} in "cmd /c exit" | program.exe)
@@ -27,6 +40,12 @@ esac
 if [ "$*" = "wineboot --init" ]; then
   mkdir -p "$WINEPREFIX/drive_c/windows/system32"
   touch "$WINEPREFIX/system.reg" "$WINEPREFIX/user.reg" "$WINEPREFIX/userdef.reg"
+  # Each folder's cmd.exe, as $CMDS says: FOLDER=MACHINE, the PE header's
+  # machine field in octal bytes.
+  for cmd in ${CMDS:-}; do
+    mkdir -p "$WINEPREFIX/drive_c/windows/${cmd%=*}"
+    printf "MZ%58s\\100\\0\\0\\0PE\\0\\0${cmd#*=}" "" >"$WINEPREFIX/drive_c/windows/${cmd%=*}/cmd.exe"
+  done
   echo made >>"$MADE"
 fi
 LOADER
@@ -34,6 +53,7 @@ LOADER
 # $HANGS is set: then -p10 starts one where -k has stopped it.
 cat >"$work/bin/wineserver" <<'SERVER'
 #!/bin/sh
+[ "$1" != -k ] || echo stopped >>"$WINEPREFIX.server-stopped"
 [ -n "${HANGS:-}" ] || exit 1
 case $1 in
   -p10) [ ! -e "$HANGS.server" ] && touch "$HANGS.server" ;;
@@ -96,6 +116,35 @@ fi
 hang 0 1
 if ! { [ $ran -eq 124 ] && grep -q "program.exe did not end within 1 s" "$work/hangs/0-1.out"; }; then
   echo "FAILED: a program that hangs ends the run, saying so"
+  status=1
+fi
+
+# The probe of wine-run: the prefix's 32-bit cmd.exe, wherever it lies; then
+# a loader deaf to the stop signal, in the probe and while making the prefix.
+# probe PREFIX DEAF CMDS...: the probe's output and status in $ran.
+probe() {
+  ran=0
+  WINEPREFIX=$work/$1 DEAF=$2 CMDS=$3 TICKLOW_PROBE_RUN=run-$1 TICKLOW_WINE_PREFIX_SECONDS=1 \
+    TICKLOW_WINE_SECONDS=1 TICKLOW_WINE_GRACE=1 "$work/scripts/wine-run" --probe \
+    >"$work/$1.out" 2>&1 || ran=$?
+}
+i386='\114\001' amd64='\144\206'
+probe wow64 "" "syswow64=$i386 system32=$amd64"
+probe win32 "" "syswow64=$amd64 system32=$i386"
+if ! { [ $ran -eq 0 ] && [ "$(cat "$work/wow64.probed")" = 'C:\windows\syswow64\cmd.exe' ] &&
+  [ "$(cat "$work/win32.probed")" = 'C:\windows\system32\cmd.exe' ]; }; then
+  echo "FAILED: the probe of 32-bit Wine runs the 32-bit cmd.exe, in syswow64 or in system32"
+  status=1
+fi
+probe deaf probe "system32=$i386"
+if ! { [ $ran -eq 1 ] && [ "$(cat "$work/deaf.hung")" = run-deaf ] &&
+  grep -q "did not answer within 1 s" "$work/deaf.out"; }; then
+  echo "FAILED: a probe deaf to the stop signal is recorded as hung for the run"
+  status=1
+fi
+probe unmade wineboot "system32=$i386"
+if ! { [ $ran -eq 1 ] && [ "$(wc -l <"$work/unmade.server-stopped")" -ge 2 ]; }; then
+  echo "FAILED: a prefix whose making is deaf to the stop signal has its server stopped each try"
   status=1
 fi
 exit $status
