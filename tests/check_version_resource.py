@@ -6,7 +6,9 @@ description and the licence's copyright line:
 
     check_version_resource.py EXE VERSION DESCRIPTION LICENSE
 
-Also that the resource is where the data directory says, inside one
+The fixed part is read whole, against what a release must say: its
+versions, no flag set under the full mask, the OS, type and subtype, and no
+date. Also that the resource is where the data directory says, inside one
 section's bytes in the file, and that no level of it carries a time stamp;
 and then that the strings can be found the way Windows finds them, read here
 from the format's documentation rather than through pefile: the resource of
@@ -69,9 +71,14 @@ def check_version(exe, pe, version, description, holder):
     fixed = pe.VS_FIXEDFILEINFO[0]
     shown = {"file version": (fixed.FileVersionMS, fixed.FileVersionLS),
              "product version": (fixed.ProductVersionMS, fixed.ProductVersionLS),
-             "OS, type": (fixed.FileOS, fixed.FileType)}
+             "flags, mask": (fixed.FileFlags, fixed.FileFlagsMask),
+             "OS, type, subtype": (fixed.FileOS, fixed.FileType, fixed.FileSubtype),
+             "date": (fixed.FileDateMS, fixed.FileDateLS)}
+    # A release: no flag (debug, prerelease, patched, private or special
+    # build) among the six a mask may name; Windows NT with the 32-bit
+    # interface; an application, which has no subtype; no date.
     expected = {"file version": fixed_version(version), "product version": fixed_version(version),
-                "OS, type": (0x40004, 1)}
+                "flags, mask": (0, 0x3F), "OS, type, subtype": (0x40004, 1, 0), "date": (0, 0)}
     if shown != expected:
         fail(exe, f"fixed part {shown}, expected {expected}")
     tables = [table for info in pe.FileInfo[0] if info.Key == b"StringFileInfo"
