@@ -5,7 +5,8 @@ as man shows it in the C locale, and each zip's README.txt:
 - "N bits wrap every T at R" in the prose;
 - the share of N-bit values above 2^31 - 1;
 - the dice counts: how many of the 2^N values each face gets;
-- each "0 to M" beside a bit count, and each "M (2^N - 1)".
+- each "0 to M" beside a bit count, in a table's row or in a sentence, and
+  each "M (2^N - 1)".
 The manual page's table must also come out in one piece, with no blank row
 and no character the C locale cannot show.
     check_figures.py"""
@@ -97,11 +98,24 @@ def check(name, text):
         if counts != fair or values % 6 != 2:
             failures.append(f"{name}: {found[0]!r}: two faces of six get {fair[0]}, "
                             f"four get {fair[1]}")
-    for found in re.finditer(r"(?m)^[\s|]*(\d+)[\s|]+0 to (\d+)\b", text):
+    row = r"(?m)^[\s|]*(\d+)[\s|]+0 to (\d+)\b.*$"
+    for found in re.finditer(row, text):
         seen.add("range")
         if int(found[2]) != 2 ** int(found[1]) - 1:
             failures.append(f"{name}: {found[0].strip()!r}: {found[1]} bits reach "
                             f"{2 ** int(found[1]) - 1}")
+    # In a sentence, each "0 to M" past the bit counts belongs to the last
+    # bit count before it there: "a 31-bit value, 0 to 2147483647".
+    for sentence in re.split(r"(?<=\.)\s", re.sub(r"\s+", " ", re.sub(row, "", text))):
+        for found in re.finditer(r"0 to (\d+)", sentence):
+            bits = re.findall(r"(\d+)(?:-bit| low bits| bits)\b", sentence[:found.start()])
+            if int(found[1]) > 64 and bits:
+                seen.add("range")
+                if int(found[1]) != 2 ** int(bits[-1]) - 1:
+                    failures.append(f"{name}: '0 to {found[1]}' after {bits[-1]} bits: they "
+                                    f"reach {2 ** int(bits[-1]) - 1}")
+            elif int(found[1]) > 64:
+                failures.append(f"{name}: '0 to {found[1]}' with no bit count before it")
     for found in re.finditer(r"(\d+) \(2\^(\d+) - 1\)", flat):
         seen.add("range")
         if int(found[1]) != 2 ** int(found[2]) - 1:
