@@ -5,6 +5,7 @@
     check_release.py packages      scripts/dist: the three zips, the tarball, the .deb,
                                    the winget and Scoop manifests, the sums
     check_release.py reproducible  make dist in two clean clones gives the same bytes
+                                   (two copies of the tree with TICKLOW_REPRODUCE_TREE)
     check_release.py signing E2E   each signed ticklow.exe verifies, differs only where a
                                    signature must, and passes E2E's Windows cases
 
@@ -15,6 +16,7 @@ import hashlib
 import json
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
@@ -259,17 +261,34 @@ def check_packages(work):
            f"SHA256SUMS:\n{sums.stdout.decode()}")
 
 
+def source_copy(clone):
+    """A copy of the tree as it stands, without its build and release
+    folders or git's: what TICKLOW_REPRODUCE_TREE asks for, as scripts/mutants
+    does, whose scratch tree holds a patch and is no checkout of its own."""
+    def skipped(folder, names):
+        return [name for name in names if folder == ROOT and name in ("build", "dist", ".git")]
+    shutil.copytree(ROOT, clone, symlinks=True, ignore=skipped)
+
+
 def check_reproducible(work):
     """make dist in two clean clones of the last commit, at different depths
-    and names, must give the same bytes."""
+    and names, must give the same bytes; or in two copies of the tree, where
+    TICKLOW_REPRODUCE_TREE is set."""
     outputs = []
+    env = dict(os.environ, CCACHE_DISABLE="1")
+    if os.environ.get("TICKLOW_REPRODUCE_TREE"):
+        # A copy has no history to take the release's time from.
+        stamp = run("git", "-C", ROOT, "log", "-1", "--format=%ct").stdout.strip()
+        env.setdefault("SOURCE_DATE_EPOCH", stamp.decode() or "0")
     for where in ["one/ticklow", "two/somewhere/else/ticklow-copy"]:
         clone = os.path.join(work, where)
-        expect(run("git", "clone", "-q", ROOT, clone).returncode == 0, "git clone failed")
-        # Each clone compiles for itself: objects from a cache would hide
-        # anything a path changes.
-        made = run("make", "-C", clone, "dist", stdin=subprocess.DEVNULL,
-                   env=dict(os.environ, CCACHE_DISABLE="1"))
+        if os.environ.get("TICKLOW_REPRODUCE_TREE"):
+            source_copy(clone)
+        else:
+            expect(run("git", "clone", "-q", ROOT, clone).returncode == 0, "git clone failed")
+        # Each compiles for itself: objects from a cache would hide anything
+        # a path changes.
+        made = run("make", "-C", clone, "dist", stdin=subprocess.DEVNULL, env=env)
         expect(made.returncode == 0, f"make dist in {clone} failed:\n{made.stderr.decode()}")
         dist = os.path.join(clone, "dist")
         outputs.append({name: hashlib.sha256(read(os.path.join(dist, name))).hexdigest()
