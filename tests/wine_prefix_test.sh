@@ -89,6 +89,24 @@ echo "# changed" >>"$work/scripts/winearm64-run"
 expect_made 6 "a prefix is made again by another wine-run"
 [ -f "$WINEPREFIX/system.reg" ] || { echo "FAILED: the prefix is not whole"; status=1; }
 
+# The probe of wine-run: the prefix's 32-bit cmd.exe, wherever it lies; then
+# a loader deaf to the stop signal, in the probe and while making the prefix.
+# probe PREFIX DEAF CMDS [OPTION]: the probe's output and status, in
+# PREFIX.out and PREFIX.status, or those of the run with OPTION in place of
+# --probe. They run meanwhile the rows below, each on a prefix of its own.
+probe() {
+  ran=0
+  WINEPREFIX=$work/$1 DEAF=$2 CMDS=$3 TICKLOW_PROBE_RUN=run-$1 TICKLOW_WINE_PREFIX_SECONDS=1 \
+    TICKLOW_WINE_SECONDS=1 TICKLOW_WINE_GRACE=1 "$work/scripts/wine-run" "${4:---probe}" \
+    >"$work/$1.out" 2>&1 || ran=$?
+  echo $ran >"$work/$1.status"
+}
+i386='\114\001' amd64='\144\206'
+probe wow64 "" "syswow64=$i386 system32=$amd64" &
+probe win32 "" "syswow64=$amd64 system32=$i386" &
+probe deaf probe "system32=$i386" &
+probe unmade wineboot "system32=$i386" --prefix &
+
 # hang SESSIONS PROGRAMS: a run whose session hangs SESSIONS times as it comes
 # up and whose program hangs PROGRAMS times, bounded at a second each.
 hang() {
@@ -119,32 +137,23 @@ if ! { [ $ran -eq 124 ] && grep -q "program.exe did not end within 1 s" "$work/h
   status=1
 fi
 
-# The probe of wine-run: the prefix's 32-bit cmd.exe, wherever it lies; then
-# a loader deaf to the stop signal, in the probe and while making the prefix.
-# probe PREFIX DEAF CMDS...: the probe's output and status in $ran.
-probe() {
-  ran=0
-  WINEPREFIX=$work/$1 DEAF=$2 CMDS=$3 TICKLOW_PROBE_RUN=run-$1 TICKLOW_WINE_PREFIX_SECONDS=1 \
-    TICKLOW_WINE_SECONDS=1 TICKLOW_WINE_GRACE=1 "$work/scripts/wine-run" --probe \
-    >"$work/$1.out" 2>&1 || ran=$?
-}
-i386='\114\001' amd64='\144\206'
-probe wow64 "" "syswow64=$i386 system32=$amd64"
-probe win32 "" "syswow64=$amd64 system32=$i386"
-if ! { [ $ran -eq 0 ] && [ "$(cat "$work/wow64.probed")" = 'C:\windows\syswow64\cmd.exe' ] &&
+wait
+if ! { [ "$(cat "$work/wow64.status" "$work/win32.status")" = "$(printf '0\n0')" ] &&
+  [ "$(cat "$work/wow64.probed")" = 'C:\windows\syswow64\cmd.exe' ] &&
   [ "$(cat "$work/win32.probed")" = 'C:\windows\system32\cmd.exe' ]; }; then
   echo "FAILED: the probe of 32-bit Wine runs the 32-bit cmd.exe, in syswow64 or in system32"
   status=1
 fi
-probe deaf probe "system32=$i386"
-if ! { [ $ran -eq 1 ] && [ "$(cat "$work/deaf.hung")" = run-deaf ] &&
+if ! { [ "$(cat "$work/deaf.status")" -eq 1 ] && [ "$(cat "$work/deaf.hung" 2>&1)" = run-deaf ] &&
   grep -q "did not answer within 1 s" "$work/deaf.out"; }; then
   echo "FAILED: a probe deaf to the stop signal is recorded as hung for the run"
   status=1
 fi
-probe unmade wineboot "system32=$i386"
-if ! { [ $ran -eq 1 ] && [ "$(wc -l <"$work/unmade.server-stopped")" -ge 2 ]; }; then
-  echo "FAILED: a prefix whose making is deaf to the stop signal has its server stopped each try"
+if ! { [ "$(cat "$work/unmade.status")" -eq 1 ] &&
+  [ "$(wc -l <"$work/unmade.server-stopped")" -eq 3 ] &&
+  grep -q "could not make the prefix" "$work/unmade.out"; }; then
+  echo "FAILED: a prefix whose making is deaf to the stop signal has its server stopped before"
+  echo "        and after each of two tries, then the run ends, saying so"
   status=1
 fi
 exit $status
