@@ -205,7 +205,9 @@ def check_inspection(work, arch):
         expect(mark in out, f"the README's commands show no {mark} in the {arch} ticklow.exe")
 
 
-def check_zip_texts(work, arch):
+def check_zip(work, arch):
+    """A zip's three files, its README.txt's own words, and its ticklow.exe
+    as the README's commands show it."""
     with zipfile.ZipFile(windows_zip(work, arch)) as archive:
         expect(archive.namelist() == ["ticklow.exe", "README.txt", "LICENSE.txt"],
                f"the {arch} zip holds {archive.namelist()}")
@@ -241,7 +243,7 @@ def check_packages(work):
     check_manifests(other, given)
     expect(sorted(os.listdir(work)) == sorted(RELEASE), f"scripts/dist wrote {os.listdir(work)}")
     for arch in WINDOWS:
-        check_zip_texts(work, arch)
+        check_zip(work, arch)
     top = f"ticklow-{VERSION}-linux-x86_64"
     with tarfile.open(os.path.join(work, f"{top}.tar.gz")) as archive:
         files = sorted(member.name for member in archive.getmembers() if member.isfile())
