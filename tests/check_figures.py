@@ -108,14 +108,15 @@ def check(name, text):
     # bit count before it there: "a 31-bit value, 0 to 2147483647".
     for sentence in re.split(r"(?<=\.)\s", re.sub(r"\s+", " ", re.sub(row, "", text))):
         for found in re.finditer(r"0 to (\d+)", sentence):
+            if int(found[1]) <= 64:
+                continue  # a range of bit counts
             bits = re.findall(r"(\d+)(?:-bit| low bits| bits)\b", sentence[:found.start()])
-            if int(found[1]) > 64 and bits:
-                seen.add("range")
-                if int(found[1]) != 2 ** int(bits[-1]) - 1:
-                    failures.append(f"{name}: '0 to {found[1]}' after {bits[-1]} bits: they "
-                                    f"reach {2 ** int(bits[-1]) - 1}")
-            elif int(found[1]) > 64:
+            seen.add("range")
+            if not bits:
                 failures.append(f"{name}: '0 to {found[1]}' with no bit count before it")
+            elif int(found[1]) != 2 ** int(bits[-1]) - 1:
+                failures.append(f"{name}: '0 to {found[1]}' after {bits[-1]} bits: they "
+                                f"reach {2 ** int(bits[-1]) - 1}")
     for found in re.finditer(r"(\d+) \(2\^(\d+) - 1\)", flat):
         seen.add("range")
         if int(found[1]) != 2 ** int(found[2]) - 1:

@@ -14,13 +14,14 @@ or the shell's own message.
                                                     the copies in the manual
                                                     page and the zips' text"""
 
-import importlib.machinery
 import os
 import re
 import shutil
 import subprocess
 import sys
 import tempfile
+
+from check_figures import zips_readmes
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LARGEST_31 = 2**31 - 1
@@ -211,10 +212,7 @@ def check_posix(book, tool):
                 failures.append(f"{' '.join(shell)}, status {status}: the POSIX recipe gave {ran}")
     page = subprocess.run(["mandoc", "-T", "ascii", os.path.join(ROOT, "docs/ticklow.1.in")],
                           capture_output=True, check=True).stdout.decode()
-    loader = importlib.machinery.SourceFileLoader("dist", os.path.join(ROOT, "scripts/dist"))
-    dist = loader.load_module()  # pylint: disable=deprecated-method
-    zipped = [(f"the {arch} zip's README.txt", dist.readme_for(arch, "1.0"), BATCH)
-              for _, arch, _, _ in dist.WINDOWS]
+    zipped = [(where, text, BATCH) for where, text in zips_readmes()]
     for where, shown, names in [("the manual page", page, BATCH + ["posix"]), *zipped]:
         lines = {line.strip() for line in shown.splitlines()}
         failures += [f"{where} lacks the {name} line {line!r}"
