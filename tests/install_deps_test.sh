@@ -9,7 +9,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/bin" "$work/scripts"
 cp "$1/install-deps" "$1/winearm64-exec.c" "$work/scripts"
-printf '#!/bin/sh\nexit 0\n' >"$work/scripts/runs-i386"
+printf '#!/bin/sh\n[ -z "${REFUSES_I386:-}" ]\n' >"$work/scripts/runs-i386"
 chmod +x "$work/scripts/runs-i386"
 # One stand-in for apt-get, apt-cache, dpkg, dpkg-query and sudo. The index
 # fails to download the first $UPDATE_FAILS times; an install that names one
@@ -86,15 +86,23 @@ install_deps() {
   STATE=$(mktemp -d -p "$work") UPDATE_FAILS=$1 BROKEN=$2 NPM_FAILS=${3:-}
   TICKLOW_WINE_HOME=$work/home
   export STATE UPDATE_FAILS BROKEN NPM_FAILS TICKLOW_WINE_HOME
+  # What the host has before the run: "arch i386" and package lines.
+  printf '%s\n' ${HOST_HAS:-} | sed -n 's/^arch:/arch /p' | tee "$STATE/log" | cut -c6- >"$STATE/arches"
+  printf '%s\n' ${HOST_HAS:-} | grep -v '^arch:' >"$STATE/installed" || true
   ran=0
   "$work/scripts/install-deps" >"$STATE/out" 2>&1 || ran=$?
-  # qemu-user-binfmt would register qemu with the kernel: every install
-  # command keeps it out on every architecture enabled by then.
-  awk '/^arch / { added[$2] = 1 }
-    /^install/ { split("amd64 i386 arm64", arches)
-      for (i in arches) if ((i == 1 || added[arches[i]]) && index($0 " ", " qemu-user-binfmt:" arches[i] "- ") == 0)
-        print arches[i] ": " $0 }' "$STATE/log" >"$STATE/open"
-  [ ! -s "$STATE/open" ] || fail "an install lets qemu-user-binfmt in: $(cat "$STATE/open")"
+  # Each would register emulators or interpreters with the kernel: every
+  # install command keeps it out on every architecture enabled by then,
+  # unless the host has it already.
+  awk -v has=" ${HOST_HAS:-} " '
+    BEGIN { added["amd64"] = 1 }
+    /^arch / { added[$2] = 1 }
+    /^install/ { for (arch in added) {
+      split("qemu-user-binfmt qemu-user-static binfmt-support", kept)
+      for (i in kept) if (index(has, " " kept[i] ":" arch " ") == 0 &&
+                          index($0 " ", " " kept[i] ":" arch "- ") == 0)
+        print kept[i] ":" arch ": " $0 } }' "$STATE/log" >"$STATE/open"
+  [ ! -s "$STATE/open" ] || fail "an install lets a kernel registration in: $(cat "$STATE/open")"
 }
 
 # The packages a run installed, without apt's options and words.
@@ -136,6 +144,15 @@ PATH=$work/bin:$work/bare install_deps 0 ""
 if ! { [ $ran -eq 0 ] && grep -m1 '^install' "$STATE/log" | grep -q ' binutils ' &&
   grep -qx 'wine32:i386' "$STATE/installed" && grep -qx 'libc6:arm64' "$STATE/installed"; }; then
   fail "without as and ld, binutils comes first, and the foreign packages after their lists"
+fi
+
+# A host that refuses 32-bit programs, where i386 was enabled before and
+# qemu-user-static installed: 64-bit Wine's 32-bit half is kept out, and
+# nothing the host has is removed.
+HOST_HAS="arch:i386 qemu-user-static:amd64" REFUSES_I386=1 install_deps 0 ""
+if ! { [ $ran -eq 0 ] && grep -q '^install.* wine64 .* wine32:i386- ' "$STATE/log" &&
+  ! grep -q -e ' wine32:i386 ' -e ' qemu-user-static:amd64-' "$STATE/log"; }; then
+  fail "where 32-bit programs cannot run, 32-bit Wine is kept out, and the host's packages stay"
 fi
 
 # Building the tool alone on a host with no apt, with CMake, a compiler and
