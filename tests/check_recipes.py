@@ -102,15 +102,16 @@ def batch_cases(book):
     cases.append((book["elapsed"], one(r"(\d+) ticks"), "live elapsed ticks, 0 to 2^31 - 1"))
     cases.append((book["dice"], lambda out: out in [[face] for face in "123456"],
                   "live face, 1 to 6"))
+    for _ in range(2):
+        cases.append((book["name"], lambda out: len(out) == 1
+                      and re.fullmatch(r"writing run-\d+\.log", out[0]), "a file name"))
     # The README's words on && and ||, where cmd heeds a program's status:
-    # Wine's runs both after any program.
+    # Wine's runs both after any program. Last, so that the status it leaves,
+    # ticklow's 1, is the one the file would end with but for its own.
     cases.append((["cmd /c exit 1 && echo heeds no status", "ticklow 31 > nul && echo and ran",
                    "ticklow 31 > nul || echo or ran"],
                   lambda out: out in (["or ran"], ["heeds no status", "and ran", "or ran"]),
                   "&& runs only after a failed write, || only after a written one"))
-    for _ in range(2):
-        cases.append((book["name"], lambda out: len(out) == 1
-                      and re.fullmatch(r"writing run-\d+\.log", out[0]), "a file name"))
     return cases
 
 
@@ -136,7 +137,11 @@ def check_batch_with(book, wine, exe):
                 write_batch(os.path.join(work, f"case{number}.bat"), case)
                 case = [f"cmd /c case{number}.bat 2>case{number}.err"]
             lines += [*case, f"echo {END}"]
-        write_batch(os.path.join(work, "recipes.bat"), lines)
+        # A .bat file's status is that of the last command that set one, which
+        # Windows' cmd keeps across set, for and echo, and Wine 8's clears on
+        # set and for: the file states its own, so that cmd's says only that
+        # the file ran to its end, on every cmd alike.
+        write_batch(os.path.join(work, "recipes.bat"), [*lines, "exit /b 0"])
         # Wine's errors go to a log of this check's own in the build tree.
         log = os.path.abspath(f"wine-logs/recipes.{os.path.basename(wine)}.log")
         os.makedirs(os.path.dirname(log), exist_ok=True)
@@ -145,14 +150,9 @@ def check_batch_with(book, wine, exe):
         start = [] if wine == "-" else [wine]
         ran = subprocess.run(start + ["cmd", "/c", "recipes.bat"], cwd=work, capture_output=True,
                              check=False, env=dict(os.environ, TICKLOW_WINE_LOG=log))
-        said = {number: read_text(os.path.join(work, f"case{number}.err"))
+        said = {number: apart_from_wine(read_text(os.path.join(work, f"case{number}.err")), log)
                 for number, case in enumerate(cases) if case[3]}
-    # Wine's own lines, its err channel's, go to the log; cmd's must be none.
-    wine_line = re.compile(rb"^([0-9a-f]+:)?[0-9a-f]+:(err|fixme|warn|trace):")
-    lines = ran.stderr.splitlines(keepends=True)
-    with open(log, "ab") as errors:
-        errors.write(b"".join(line for line in lines if wine_line.match(line)))
-    ran.stderr = b"".join(line for line in lines if not wine_line.match(line))
+    ran.stderr = apart_from_wine(ran.stderr.decode(errors="replace"), log).encode()
     written = ran.stdout.decode(errors="replace").split(f"{END}\r\n")
     outputs = [case.split("\r\n")[:-1] for case in written[:-1]]
     outputs += [["(the batch file ended before this case)"]] * (len(cases) - len(outputs))
@@ -160,17 +160,31 @@ def check_batch_with(book, wine, exe):
                 if not good(got)]
     failures += [f"{cases[number][2]}: cmd said nothing of it" for number, text in said.items()
                  if not text.strip()]
-    if outputs[-3][:1] == ["heeds no status"]:
+    if outputs[-1][:1] == ["heeds no status"]:
         print("note: this cmd runs && and || after a program whatever its status, so the "
               "README's words on them are left to Windows' own cmd")
-    if outputs[-2] == outputs[-1]:
-        failures.append(f"two runs in a row made the same name, {outputs[-1]}")
+    if outputs[-3] == outputs[-2]:
+        failures.append(f"two runs in a row made the same name, {outputs[-2]}")
     if ran.returncode != 0 or ran.stderr:
         failures.append(f"cmd exited with {ran.returncode}: {ran.stderr.decode(errors='replace')}")
     if failures:
         with open(log, encoding="utf-8", errors="replace") as errors:
             failures.append(f"Wine's errors ({log}):\n{errors.read()[-4000:] or '(none)'}")
     return failures
+
+
+# Wine's own lines: its channels' (err, with TICKLOW_WINE_LOG), and the one
+# Wine 10's display driver writes where XDG_RUNTIME_DIR is unset.
+WINE_LINE = re.compile(r"^(([0-9a-f]+:)?[0-9a-f]+:(err|fixme|warn|trace):|"
+                       r"error: XDG_RUNTIME_DIR is invalid or not set in the environment\.\r?$)")
+
+
+def apart_from_wine(text, log):
+    """text without Wine's own lines, which go to the end of log."""
+    lines = text.splitlines(keepends=True)
+    with open(log, "a", encoding="utf-8") as errors:
+        errors.write("".join(line for line in lines if WINE_LINE.match(line)))
+    return "".join(line for line in lines if not WINE_LINE.match(line))
 
 
 def read_text(path):

@@ -117,14 +117,18 @@ void Drain(int outFd, int errFd, RunResult& result) {
 }
 
 // Under a Wine whose err channel a case turned on (TICKLOW_WINE_LOG, see
-// scripts/wine-run), Wine's lines ("0024:err:module:...") leave the program's
-// standard error for the end of that file: the program's own must stay empty.
+// scripts/wine-run), Wine's lines ("0024:err:module:...", and the one Wine
+// 10's display driver writes where XDG_RUNTIME_DIR is unset) leave the
+// program's standard error for the end of that file: the program's own must
+// stay empty.
 void MoveWineLines(std::string& err) {
   char const* const log = std::getenv("TICKLOW_WINE_LOG");
   if (log == nullptr || err.empty()) {
     return;
   }
-  static std::regex const wineLine{"^([0-9a-f]+:)?[0-9a-f]+:(err|fixme|warn|trace):"};
+  static std::regex const wineLine{
+      "^(([0-9a-f]+:)?[0-9a-f]+:(err|fixme|warn|trace):|"
+      "error: XDG_RUNTIME_DIR is invalid or not set in the environment\\.\r?\n?$)"};
   std::ofstream file{log, std::ios::binary | std::ios::app};
   std::string kept;
   for (std::size_t start = 0; start < err.size();) {
