@@ -4,13 +4,15 @@ as man shows it in the C locale, and each zip's README.txt:
 - the wrap table: 2^n ticks at the rate its heading names, rounded as shown;
 - "N bits wrap every T at R" in the prose;
 - the share of N-bit values above 2^31 - 1;
-- the dice counts: how many of the 2^N values each face gets;
+- the dice counts: how many of a prime's remainders each face gets, once
+  cubed modulo that prime as the dice line does, and that it is a prime;
 - each "0 to M" beside a bit count, in a table's row or in a sentence, and
   each "M (2^N - 1)".
 The manual page's table must also come out in one piece, with no blank row
 and no character the C locale cannot show.
     check_figures.py"""
 
+import collections
 import importlib.machinery
 import math
 import os
@@ -89,15 +91,18 @@ def check(name, text):
         seen.add("share")
         if not as_shown(100 * (1 - 2**31 / 2 ** int(found[2])), found[1]):
             failures.append(f"{name}: {found[0]!r}: the share above 2^31 - 1 is wrong")
-    for found in re.finditer(r"get ([\d,]+) of the 2\^(\d+) values to the others' ([\d,]+)",
-                             flat):
+    for found in re.finditer(r"faces 1 to 5 each get ([\d,]+) of the ([\d,]+) remainders and "
+                             r"face 6 gets ([\d,]+)", flat, re.I):
         seen.add("dice")
-        values = 2 ** int(found[2])
-        fair = (-(-values // 6), values // 6)
-        counts = (int(found[1].replace(",", "")), int(found[3].replace(",", "")))
-        if counts != fair or values % 6 != 2:
-            failures.append(f"{name}: {found[0]!r}: two faces of six get {fair[0]}, "
-                            f"four get {fair[1]}")
+        prime = int(found[2].replace(",", ""))
+        faces = collections.Counter(x**3 % prime % 6 + 1 for x in range(prime))
+        stated = [int(found[1].replace(",", ""))] * 5 + [int(found[3].replace(",", ""))]
+        if [faces[face] for face in range(1, 7)] != stated:
+            failures.append(f"{name}: {found[0]!r}: faces 1 to 6 get "
+                            f"{[faces[face] for face in range(1, 7)]}")
+    for found in re.finditer(r"(\d+) is a prime", flat):
+        if any(int(found[1]) % divisor == 0 for divisor in range(2, math.isqrt(int(found[1])) + 1)):
+            failures.append(f"{name}: {found[1]} is not a prime")
     row = r"(?m)^[\s|]*(\d+)[\s|]+0 to (\d+)\b.*$"
     for found in re.finditer(row, text):
         seen.add("range")

@@ -10,11 +10,16 @@ or the shell's own message.
                                                     cmd with each executable,
                                                     Windows' own cmd where
                                                     WINE_SCRIPT is -
-    check_recipes.py posix TICKLOW                  the POSIX one in sh, and
+    check_recipes.py posix TICKLOW                  the POSIX ones in sh,
+                                                    against the kernel's rate
+                                                    too; the pick line on
+                                                    counters that step; and
                                                     the copies in the manual
                                                     page and the zips' text"""
 
+import collections
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -30,9 +35,21 @@ LARGEST_31 = 2**31 - 1
 # difference the elapsed recipe's arithmetic line must give.
 ELAPSED = [(5, 10, 5), (2147483640, 3, 11), (LARGEST_31, 0, 1), (0, LARGEST_31, LARGEST_31),
            (7, 7, 0)]
-# Readings and the face the dice line must give: every face, and the ends.
-DICE = [(0, 1), (1, 2), (2, 3), (3, 4), (4, 5), (5, 6), (6, 1), (LARGEST_31, 2)]
-BATCH = ["variable", "status", "undefined", "elapsed", "dice", "name"]
+# Readings and the face the dice line must give: every face, multiples of a
+# counter's step, the largest remainder, whose cube's first product is the
+# largest, and the ends.
+DICE = [(0, 1), (1, 2), (2, 3), (3, 4), (4, 5), (5, 6), (21, 4), (42, 2), (46336, 5),
+        (46337, 1), (LARGEST_31, 4)]
+# Elapsed ticks the milliseconds recipe turns into time, at its own rate.
+ELAPSED_TICKS = [0, 5 * 3_000_000 + 7, LARGEST_31]
+# Counters that step by 1, by 21 (an AMD EPYC's), and by a power of two, read
+# back to back: each pick 100,000 to 100,020 steps after the last, whatever
+# the step. Of PICKS picks, each face must come within FACE_BOUND of a sixth,
+# and each of the 36 pairs of back-to-back faces within PAIR_BOUND of a 36th.
+STEPS = [1, 21, 1024]
+PICKS = 36_000
+FACE_BOUND, PAIR_BOUND = 0.05, 0.2
+BATCH = ["variable", "status", "undefined", "elapsed", "milliseconds", "dice", "name"]
 NO_NUMBER = "no number from ticklow"
 # What replaces ticklow's name where it is not found.
 MISSING = "ticklow-not-installed"
@@ -42,13 +59,56 @@ END = "--- end of case ---"
 
 def recipes():
     with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as readme:
-        found = re.findall(r"<!-- recipe: (\w+) -->\n```\w+\n(.*?)```", readme.read(), re.S)
+        found = re.findall(r"<!-- recipe: ([\w-]+) -->\n```\w+\n(.*?)```", readme.read(), re.S)
     return {name: code.splitlines() for name, code in found}
 
 
 def arithmetic(lines):
     """The recipe's one set /a line."""
     return [line for line in lines if line.startswith("set /a")]
+
+
+def set_a(line):
+    """A set /a line as Python: each "NAME=EXPR" it assigns, with % for %%,
+    where the expression holds nothing but names, numbers, +, *, % and
+    brackets, whose meaning on values below 2^31 the two languages share."""
+    parts = [part.strip().strip('"').split("=", 1) for part in line[len("set /a "):].split(",")]
+    for name, expression in parts:
+        if not re.fullmatch(r"[\w +*%()]+", expression):
+            sys.exit(f"check_recipes: cannot follow the arithmetic {expression!r}")
+    return [(name, compile(expression.replace("%%", "%"), name, "eval"))
+            for name, expression in parts]
+
+
+def pick(assignments, reading):
+    values = {"R": reading}
+    for name, expression in assignments:
+        values[name] = eval(expression, {}, values)  # pylint: disable=eval-used
+    return values["DIE"]
+
+
+def pick_pattern(line):
+    """What the dice line's faces show on counters that step, read back to
+    back: faces and pairs of faces further from even than the bounds."""
+    assignments = set_a(line)
+    failures = []
+    for step in STEPS:
+        steps = random.Random(step)
+        count = steps.randrange(2**40)
+        faces = []
+        for _ in range(PICKS):
+            faces.append(pick(assignments, count * step % 2**31))
+            count += 100_000 + steps.randrange(21)
+        shown = collections.Counter(faces)
+        pairs = collections.Counter(zip(faces, faces[1:]))
+        uneven = [f"face {face}: {shown[face]}" for face in range(1, 7)
+                  if abs(shown[face] - PICKS / 6) > FACE_BOUND * PICKS / 6]
+        uneven += [f"{first} then {second}: {pairs[first, second]}"
+                   for first in range(1, 7) for second in range(1, 7)
+                   if abs(pairs[first, second] - PICKS / 36) > PAIR_BOUND * PICKS / 36]
+        if uneven:
+            failures.append(f"{PICKS} picks on a counter stepping by {step}: {', '.join(uneven)}")
+    return failures
 
 
 def failing(lines):
@@ -89,6 +149,8 @@ def batch_cases(book):
         (book["undefined"], lambda out: out == [], "a written value is defined"),
         (failing(book["undefined"]), lambda out: out == [NO_NUMBER],
          "a failed write leaves the variable undefined"),
+        ([line.replace("ticklow 31", "ticklow 3l") for line in book["undefined"]],
+         lambda out: out == [NO_NUMBER], "a mistyped count leaves a word, not a number"),
         (missing(book["undefined"]), lambda out: out == [NO_NUMBER],
          "ticklow not found leaves the variable undefined", True),
     ]
@@ -99,12 +161,18 @@ def batch_cases(book):
     for reading, face in DICE:
         cases.append(([f"set R={reading}", *arithmetic(book["dice"]), "echo %DIE%"],
                       lambda out, f=face: out == [str(f)], f"reading {reading} gives face {face}"))
+    khz = int(re.search(r"^set KHZ=(\d+)$", "\n".join(book["milliseconds"]), re.M)[1])
+    for ticks in ELAPSED_TICKS:
+        shown = f"{ticks // khz} ms, of at most {LARGEST_31 // khz} ms"
+        cases.append(([f"set ELAPSED={ticks}", *book["milliseconds"]],
+                      lambda out, s=shown: out == [s], f"{ticks} ticks at {khz} kHz: {shown}"))
     cases.append((book["elapsed"], one(r"(\d+) ticks"), "live elapsed ticks, 0 to 2^31 - 1"))
     cases.append((book["dice"], lambda out: out in [[face] for face in "123456"],
                   "live face, 1 to 6"))
     for _ in range(2):
         cases.append((book["name"], lambda out: len(out) == 1
-                      and re.fullmatch(r"writing run-\d+\.log", out[0]), "a file name"))
+                      and re.fullmatch(r"writing run-\d{20}\.log", out[0]),
+                      "a file name, of 20 digits"))
     # The README's words on && and ||, where cmd heeds a program's status:
     # Wine's runs both after any program. Last, so that the status it leaves,
     # ticklow's 1, is the one the file would end with but for its own.
@@ -197,8 +265,34 @@ def read_text(path):
 
 def posix_output(out):
     """What the POSIX recipe writes: a 63-bit value and its face."""
-    found = re.fullmatch(rb"(\d{1,19}), and a face from 1 to 6: ([1-6])\n", out)
-    return found and int(found[1]) < 2**63 and int(found[2]) == int(found[1]) % 6 + 1
+    found = re.fullmatch(rb"(\d{1,19}), a face from 1 to 6: [1-6]\n", out)
+    return found and int(found[1]) < 2**63
+
+
+def kernel_rate():
+    """The counter's rate in kHz as the kernel found it: dmesg's, or where
+    that cannot be read, /proc/cpuinfo's."""
+    said = subprocess.run(["dmesg"], capture_output=True, text=True, check=False).stdout
+    found = (re.findall(r"Refined TSC clocksource calibration: ([\d.]+) MHz", said)
+             or re.findall(r"tsc: Detected ([\d.]+) MHz", said))
+    if not found:
+        with open("/proc/cpuinfo", encoding="utf-8") as cpuinfo:
+            found = re.findall(r"^cpu MHz\s*: ([\d.]+)", cpuinfo.read(), re.M)
+    return float(found[-1]) * 1000 if found else None
+
+
+def check_rate(book, env):
+    """The sh rate recipe, within 1 % of the kernel's rate."""
+    ran = subprocess.run(["sh", "-c", "\n".join(book["rate"])], env=env, capture_output=True,
+                         text=True, check=False)
+    found = re.fullmatch(r"(\d+) kHz\n", ran.stdout)
+    kernel = kernel_rate()
+    if not found or ran.returncode or ran.stderr or kernel is None:
+        return [f"the rate recipe gave {ran}; the kernel's rate is {kernel} kHz"]
+    if abs(int(found[1]) - kernel) > kernel / 100:
+        return [f"the rate recipe gave {found[1]} kHz, the kernel {kernel:.0f} kHz"]
+    print(f"the rate recipe: {found[1]} kHz; the kernel: {kernel:.0f} kHz")
+    return []
 
 
 def check_posix(book, tool):
@@ -212,22 +306,33 @@ def check_posix(book, tool):
         if not posix_output(ran.stdout) or ran.returncode != 0 or ran.stderr:
             failures.append(f"{' '.join(shell)}: the POSIX recipe wrote {ran.stdout!r}, "
                             f"{ran.stderr!r} and exited with {ran.returncode}")
-    # A failed write, then ticklow not found, whose shell says so first; in
-    # both, with and without set -e, the recipe names the status and stops.
-    for before, status, shell_says in [("ticklow() { return 0; }\n", 0, b""),
-                                       (f"PATH={os.environ['PATH']}\n", 127, b"not found")]:
+    # Readings the test sets, and the faces the dice line gives them.
+    for reading, face in [*DICE, (2**63 - 1, 3)]:
+        fed = f"ticklow() {{ printf '%s\\r\\n' {reading}; return 1; }}\n"
+        ran = subprocess.run(["sh", "-c", fed + recipe], env=env, capture_output=True, check=False)
+        if ran.stdout != f"{reading}, a face from 1 to 6: {face}\n".encode():
+            failures.append(f"the POSIX recipe gave reading {reading} {ran.stdout!r}, not face {face}")
+    # A failed write; ticklow not found, whose shell says so first; and a
+    # mistyped count: in each, with and without set -e, the recipe says why
+    # and stops.
+    for before, why, shell_says in [
+            ("ticklow() { return 0; }\n", "status 0", b""),
+            (f"PATH={os.environ['PATH']}\n", "status 127", b"not found"),
+            ("ticklow() { command ticklow 3l; }\n", "the count is not 0 to 64", b"")]:
         for shell in [["sh", "-c"], ["sh", "-ec"]]:
             ran = subprocess.run(shell + [before + recipe], env=env, capture_output=True,
                                  check=False)
             said = ran.stderr.splitlines()
             if (ran.returncode, ran.stdout, said[-1:]) != (
-                    1, b"", [f"{NO_NUMBER}: status {status}".encode()]) or (
+                    1, b"", [f"{NO_NUMBER}: {why}".encode()]) or (
                     shell_says not in b"".join(said[:-1]) or not shell_says and said[:-1]):
-                failures.append(f"{' '.join(shell)}, status {status}: the POSIX recipe gave {ran}")
+                failures.append(f"{' '.join(shell)}, {why}: the POSIX recipe gave {ran}")
+    failures += pick_pattern(arithmetic(book["dice"])[0])
+    failures += check_rate(book, env)
     page = subprocess.run(["mandoc", "-T", "ascii", os.path.join(ROOT, "docs/ticklow.1.in")],
                           capture_output=True, check=True).stdout.decode()
-    zipped = [(where, text, BATCH) for where, text in zips_readmes()]
-    for where, shown, names in [("the manual page", page, BATCH + ["posix"]), *zipped]:
+    zipped = [(where, text, BATCH + ["rate-powershell"]) for where, text in zips_readmes()]
+    for where, shown, names in [("the manual page", page, BATCH + ["posix", "rate"]), *zipped]:
         lines = {line.strip() for line in shown.splitlines()}
         failures += [f"{where} lacks the {name} line {line!r}"
                      for name in names for line in book[name] if line.strip() not in lines]
@@ -236,7 +341,7 @@ def check_posix(book, tool):
 
 def main(argv):
     book = recipes()
-    if sorted(book) != sorted(BATCH + ["posix", "inspect"]):
+    if sorted(book) != sorted(BATCH + ["posix", "inspect", "rate", "rate-powershell"]):
         sys.exit(f"check_recipes: the README has recipes {sorted(book)}")
     check = check_batch if argv[0] == "batch" else check_posix
     failures = check(book, *argv[1:])
