@@ -4,7 +4,9 @@ that need no debug symbols, as a security scanner would, reading the image
 with pefile, a reader outside the toolchains that wrote it. Prints one line a
 rule: what was found, or why the rule does not apply to this image. Exits 1,
 naming the rule and the value found, when any rule fails, the warning-level
-BA2025 included.
+BA2025 included. One rule of the project's own goes with them: no header flag
+the project does not set on purpose, since Windows enforces some that Wine
+ignores.
 
     check_pe_rules.py EXE"""
 
@@ -21,6 +23,17 @@ CF_INSTRUMENTED, CF_FUNCTION_TABLE_PRESENT = 0x100, 0x400
 DEFAULT_COOKIE_64 = 0x2B992DDFA232
 DEFAULT_COOKIES_32 = (0xBB40E64E, 0xBB40)
 DEBUG_TYPE_EX_DLLCHARACTERISTICS, EX_CET_COMPAT = 20, 0x1
+# The header flags each image may carry, and the names of those it must not.
+# Force integrity first: Windows refuses to start an unsigned image that
+# carries it, and every release is unsigned.
+ALLOWED_DLL_FLAGS = {X86: DYNAMIC_BASE | NX_COMPAT | NO_SEH,
+                     X64: DYNAMIC_BASE | NX_COMPAT | HIGH_ENTROPY_VA,
+                     ARM64: DYNAMIC_BASE | NX_COMPAT | HIGH_ENTROPY_VA | GUARD_CF | 0x8000}
+DLL_FLAG_NAMES = {0x80: "FORCE_INTEGRITY", 0x200: "NO_ISOLATION", 0x800: "NO_BIND",
+                  0x1000: "APPCONTAINER", 0x2000: "WDM_DRIVER"}
+# Executable, stripped of line numbers, local symbols and debug information,
+# large-address aware, and on x86 a 32-bit machine's.
+ALLOWED_FILE_FLAGS = {X86: 0x32E, X64: 0x22E, ARM64: 0x22E}
 
 
 class Fails(Exception):
@@ -197,6 +210,20 @@ def ba2025(pe):
     raise Fails("no debug directory entry of extended DLL characteristics")
 
 
+def own_flags(pe):
+    machine = pe.FILE_HEADER.Machine
+    dll, file = pe.OPTIONAL_HEADER.DllCharacteristics, pe.FILE_HEADER.Characteristics
+    extra = dll & ~ALLOWED_DLL_FLAGS[machine]
+    if extra:
+        names = [name for bit, name in DLL_FLAG_NAMES.items() if extra & bit] or [f"{extra:#x}"]
+        raise Fails(f"DLL characteristics {dll:#x} carry {', '.join(names)}, "
+                    "which the project does not set")
+    if file & ~ALLOWED_FILE_FLAGS[machine]:
+        raise Fails(f"characteristics {file:#x} carry {file & ~ALLOWED_FILE_FLAGS[machine]:#x}, "
+                    "which the project does not set")
+    return f"DLL characteristics {dll:#x}, characteristics {file:#x}"
+
+
 RULES = (
     ("BA2001", "64-bit images load above 4 GB", ba2001),
     ("BA2008", "control-flow guard", ba2008),
@@ -209,6 +236,7 @@ RULES = (
     ("BA2019", "no writable shared section", ba2019),
     ("BA2021", "no writable executable section", ba2021),
     ("BA2025", "shadow-stack compatible", ba2025),
+    ("TL0001", "no header flag the project does not set", own_flags),
 )
 
 
