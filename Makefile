@@ -74,14 +74,15 @@ install:
 # in dist/, time-stamped with the last commit's time; RELEASE_URL is where
 # the manifests say the zips are downloaded from. With SIGN_PKCS12 and
 # SIGN_PASSWORD_FILE, each ticklow.exe is Authenticode-signed first;
-# SIGN_TIMESTAMP names a timestamp server.
+# SIGN_TIMESTAMP names a timestamp server. DIST_CONFIGURE is passed to each
+# tree's configure step (the release checks configure no tests).
 dist:
 	scripts/install-deps dist
 	for preset in $(WINDOWS_PRESETS); do \
-	  cmake --preset $$preset && \
+	  cmake --preset $$preset $(DIST_CONFIGURE) && \
 	  cmake --build --preset $$preset --target ticklow_win32 -j $(JOBS) || exit 1; \
 	done
-	cmake --preset host
+	cmake --preset host $(DIST_CONFIGURE)
 	cmake --build --preset host --target ticklow -j $(JOBS)
 	scripts/dist $(if $(RELEASE_URL),--url $(RELEASE_URL)) \
 	  $(if $(SIGN_PKCS12),--sign-pkcs12 $(SIGN_PKCS12)) \

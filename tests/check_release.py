@@ -252,15 +252,32 @@ def check_packages(work):
         expect(tool.mode == 0o755 and archive.extractfile(tool).read() == read(HOST_TOOL),
                "the tarball's bin/ticklow is not the build's, or not executable")
     deb = os.path.join(work, f"ticklow_{VERSION}_amd64.deb")
-    listing = run("dpkg-deb", "-c", deb).stdout.decode()
-    for path in ["./usr/bin/ticklow", "./usr/share/man/man1/ticklow.1.gz",
-                 "./usr/share/doc/ticklow/copyright"]:
-        expect(f" {path}\n" in listing, f"the .deb lacks {path}:\n{listing}")
+    check_deb(deb, os.path.join(work, "installed"))
     lintian = run("lintian", "--fail-on", "error", deb)
     expect(lintian.returncode == 0, f"lintian:\n{lintian.stdout.decode()}")
     sums = run("sha256sum", "--check", "--strict", "SHA256SUMS", cwd=work)
     expect(sums.returncode == 0 and sums.stdout.count(b": OK") == len(RELEASE) - 1,
            f"SHA256SUMS:\n{sums.stdout.decode()}")
+
+
+def check_deb(deb, root):
+    """The .deb as dpkg installs it: every file root's, with Debian's modes
+    (0755 for folders and the tool, 0644 for the rest), and the tool run from
+    a scratch root it is unpacked into."""
+    listing = run("dpkg-deb", "-c", deb).stdout.decode().splitlines()
+    entries = {line.split()[-1]: line.split()[:2] for line in listing}
+    for path in ["./usr/bin/ticklow", "./usr/share/man/man1/ticklow.1.gz",
+                 "./usr/share/doc/ticklow/copyright"]:
+        expect(path in entries, f"the .deb lacks {path}: {sorted(entries)}")
+    for path, (mode, owner) in entries.items():
+        wanted = "drwxr-xr-x" if path.endswith("/") else \
+            "-rwxr-xr-x" if path == "./usr/bin/ticklow" else "-rw-r--r--"
+        expect((mode, owner) == (wanted, "root/root"),
+               f"the .deb installs {path} as {mode} {owner}, not {wanted} root/root")
+    expect(run("dpkg-deb", "-x", deb, root).returncode == 0, "dpkg-deb -x failed")
+    tool = run(os.path.join(root, "usr/bin/ticklow"), "31")
+    expect(tool.returncode == 1 and tool.stdout.endswith(b"\r\n") and tool.stdout[:-2].isdigit(),
+           f"the .deb's ticklow, installed, gave {tool}")
 
 
 def source_copy(clone):
@@ -272,31 +289,55 @@ def source_copy(clone):
     shutil.copytree(ROOT, clone, symlinks=True, ignore=skipped)
 
 
+# Who builds the second clone: where the check runs as root, nobody, whose
+# files a .deb must not take on; and in a time zone 12 h 45 min from UTC,
+# given as a POSIX rule, which needs no time zone database.
+OTHER_USER, OTHER_ZONE = 65534, "XST-12:45"
+
+
 def check_reproducible(work):
     """make dist in two clean clones of the last commit, at different depths
-    and names, must give the same bytes; or in two copies of the tree, where
-    TICKLOW_REPRODUCE_TREE is set."""
+    and names, the first as this user in UTC, the second as another user
+    (where this one is root) in another time zone, must give the same bytes;
+    or in two copies of the tree, where TICKLOW_REPRODUCE_TREE is set. Both
+    configure no tests: the release needs none, and they would start Wine."""
     outputs = []
-    env = dict(os.environ, CCACHE_DISABLE="1")
+    env = dict(os.environ, CCACHE_DISABLE="1", TZ="UTC")
     if os.environ.get("TICKLOW_REPRODUCE_TREE"):
         # A copy has no history to take the release's time from.
         stamp = run("git", "-C", ROOT, "log", "-1", "--format=%ct").stdout.strip()
         env.setdefault("SOURCE_DATE_EPOCH", stamp.decode() or "0")
-    for where in ["one/ticklow", "two/somewhere/else/ticklow-copy"]:
+    other = os.geteuid() == 0
+    builders = [("one/ticklow", [], env),
+                ("two/somewhere/else/ticklow-copy",
+                 ["setpriv", f"--reuid={OTHER_USER}", f"--regid={OTHER_USER}", "--clear-groups"]
+                 if other else [], dict(env, TZ=OTHER_ZONE, HOME=os.path.join(work, "home")))]
+    os.chmod(work, 0o755)
+    for where, as_user, builder_env in builders:
         clone = os.path.join(work, where)
         if os.environ.get("TICKLOW_REPRODUCE_TREE"):
             source_copy(clone)
         else:
             expect(run("git", "clone", "-q", ROOT, clone).returncode == 0, "git clone failed")
+        if as_user:
+            os.makedirs(builder_env["HOME"])
+            for path in [builder_env["HOME"], clone, *[
+                    os.path.join(folder, name)
+                    for folder, folders, files in os.walk(clone) for name in folders + files]]:
+                os.lchown(path, OTHER_USER, OTHER_USER)
         # Each compiles for itself: objects from a cache would hide anything
         # a path changes.
-        made = run("make", "-C", clone, "dist", stdin=subprocess.DEVNULL, env=env)
+        made = run(*as_user, "make", "-C", clone, "dist", "DIST_CONFIGURE=-DTICKLOW_BUILD_TESTS=OFF",
+                   stdin=subprocess.DEVNULL, env=builder_env)
         expect(made.returncode == 0, f"make dist in {clone} failed:\n{made.stderr.decode()}")
         dist = os.path.join(clone, "dist")
         outputs.append({name: hashlib.sha256(read(os.path.join(dist, name))).hexdigest()
                         for name in sorted(os.listdir(dist))})
     expect(sorted(outputs[0]) == sorted(RELEASE), f"make dist wrote {list(outputs[0])}")
-    expect(outputs[0] == outputs[1], f"the two clones differ:\n{outputs[0]}\n{outputs[1]}")
+    who = f"uid {OTHER_USER}" if other else "this user"
+    differ = [name for name in outputs[0] if outputs[0][name] != outputs[1].get(name)]
+    expect(not differ, f"built as {who} in {OTHER_ZONE}, these differ from the build in UTC: "
+           f"{differ}")
     print("\n".join(f"{digest}  {name}" for name, digest in outputs[0].items()))
 
 
