@@ -12,18 +12,35 @@
 # and TICKLOW_RUNS_I386 and TICKLOW_WINDOWS_RUNNER (one line that says how
 # the Windows executables are run here).
 #
-# The loaders a machine must run are named, from TICKLOW_LOADERS, in
-# TICKLOW_REQUIRED_LOADERS in the environment, as the hosted workflow names
-# every one. There a loader that does not start stops the configure step with
-# the probe's reason; elsewhere its cases are skipped, each with that reason.
-set(TICKLOW_LOADERS wine32 wine64 winearm64 qemu-aarch64 i686)
+# The loaders a machine must run are named, from the project's list of them
+# (cmake/loaders.txt, TICKLOW_LOADERS here), in TICKLOW_REQUIRED_LOADERS in
+# the environment, or all of them as "all", as the hosted workflow does.
+# There a loader that does not start stops the configure step with the
+# probe's reason; elsewhere its cases are skipped, each with that reason.
+file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/loaders.txt TICKLOW_LOADERS REGEX "^[^#]")
+list(TRANSFORM TICKLOW_LOADERS REPLACE "[ \t].*" "")
 separate_arguments(TICKLOW_REQUIRED_LOADERS UNIX_COMMAND "$ENV{TICKLOW_REQUIRED_LOADERS}")
-foreach(loader IN LISTS TICKLOW_REQUIRED_LOADERS)
+if(TICKLOW_REQUIRED_LOADERS STREQUAL "all")
+  set(TICKLOW_REQUIRED_LOADERS ${TICKLOW_LOADERS})
+endif()
+
+# Stops the configure step where a loader's name is none of the list's.
+function(ticklow_known_loader loader what)
   if(NOT loader IN_LIST TICKLOW_LOADERS)
     list(JOIN TICKLOW_LOADERS " " known)
-    message(FATAL_ERROR "ticklow: TICKLOW_REQUIRED_LOADERS names ${loader}; the loaders are ${known}")
+    message(FATAL_ERROR "ticklow: ${what} names ${loader}; the loaders are ${known}")
   endif()
+endfunction()
+foreach(loader IN LISTS TICKLOW_REQUIRED_LOADERS)
+  ticklow_known_loader(${loader} TICKLOW_REQUIRED_LOADERS)
 endforeach()
+
+# The loader of a preset, from the list.
+function(ticklow_loader_of preset out)
+  file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/loaders.txt rows REGEX "^[^#]*[ \t]${preset}$")
+  list(TRANSFORM rows REPLACE "[ \t].*" "")
+  set(${out} "${rows}" PARENT_SCOPE)
+endfunction()
 
 # Stops the configure step where loader is required and does not run.
 function(ticklow_loader_fails loader why)
@@ -38,12 +55,15 @@ function(ticklow_probe_host)
   set(description "32-bit Wine")
   set(description64 "64-bit Wine")
   set(descriptionARM64 "Wine for ARM64 through qemu-user")
-  set(loader wine32)
-  set(loader64 wine64)
-  set(loaderARM64 winearm64)
   set(runner "ticklow: ")
   foreach(wine "" 64 ARM64)
     string(TOLOWER "${wine}" script)
+    # Each Wine's loader is that of the build its script runs.
+    file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/windows-builds.txt build
+         REGEX "^[^#].*[ \t]scripts/wine${script}-run$")
+    string(REGEX REPLACE "[ \t].*" "" preset "${build}")
+    ticklow_loader_of("${preset}" loader${wine})
+    ticklow_known_loader("${loader${wine}}" "cmake/loaders.txt, for scripts/wine${script}-run,")
     if(wine STREQUAL "" AND NOT TICKLOW_RUNS_I386)
       set(status 1)
       set(why "this host cannot run 32-bit x86 programs")
