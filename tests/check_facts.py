@@ -25,6 +25,8 @@ import yaml
 from check_figures import manual_page, zips_readmes
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import facts  # noqa: E402 pylint: disable=wrong-import-position
 # The processors a Windows machine runs without emulation: an x64 one runs
 # x86 programs too, by WoW64.
 NATIVE = {"x64": {"x86", "x64"}, "arm64": {"arm64"}}
@@ -33,11 +35,6 @@ NATIVE = {"x64": {"x86", "x64"}, "arm64": {"arm64"}}
 def text(path):
     with open(os.path.join(ROOT, path), encoding="utf-8") as file:
         return file.read()
-
-
-def rows(path):
-    return [line.split() for line in text(path).splitlines()
-            if line.strip() and not line.startswith("#")]
 
 
 def statuses(tool):
@@ -112,13 +109,13 @@ def check_workflow(version):
     if manifests != [folder]:
         failures.append(f"a tagged build's manifests name {manifests}; the release job "
                         f"publishes at {folder}")
-    trees = {arch: preset for preset, arch, *_ in rows("cmake/windows-builds.txt")}
+    trees = {arch: preset for preset, arch, *_ in facts.windows_builds()}
     for machine in workflow["jobs"]["windows"]["strategy"]["matrix"]["include"]:
         wanted = {trees[arch] for arch in NATIVE[machine["processor"]]}
         if not wanted <= set(machine["trees"].split()):
             failures.append(f"the Windows {machine['processor']} job runs {machine['trees']}, "
                             f"not every one of {sorted(wanted)}")
-    loaders = [loader for loader, _ in rows("cmake/loaders.txt")]
+    loaders = [loader for loader, _ in facts.loaders()]
     required = workflow["jobs"]["linux"]["env"]["TICKLOW_REQUIRED_LOADERS"].split()
     if required != ["all"] and not set(required) <= set(loaders):
         failures.append(f"the workflow requires {required}; the loaders are {loaders}")
@@ -126,8 +123,7 @@ def check_workflow(version):
 
 
 def main(tool):
-    where = dict(rows("cmake/addresses.txt"))
-    version = re.search(r"^project\(ticklow VERSION ([\d.]+)", text("CMakeLists.txt"), re.M)[1]
+    where, version = facts.addresses(), facts.version()
     tool_statuses = statuses(tool)
     page, _ = manual_page()
     failures = []

@@ -152,7 +152,7 @@ def zips_readmes():
     """Each zip's README.txt, as scripts/dist writes it."""
     loader = importlib.machinery.SourceFileLoader("dist", os.path.join(ROOT, "scripts/dist"))
     dist = loader.load_module()  # pylint: disable=deprecated-method
-    return [(f"the {arch} zip's README.txt", dist.readme_for(arch, "1.0"))
+    return [(f"the {arch} zip's README.txt", dist.readme_for(arch, dist.facts.version()))
             for _, arch, _, _ in dist.WINDOWS]
 
 

@@ -27,14 +27,16 @@ import zipfile
 import yaml
 
 ROOT = os.getcwd()
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import facts  # noqa: E402 pylint: disable=wrong-import-position
+
 HOST_TOOL = os.path.join(ROOT, "build/host/ticklow")
-VERSION = "1.0"
+VERSION = facts.version()
 # Each Windows zip by its processor, the tree it comes from, the variable
 # that points the end-to-end tests at another copy, and its architecture in
 # winget's and Scoop's manifests.
-WINDOWS = {"x86": ("win32", "TICKLOW_WIN32_EXE", "x86", "32bit"),
-           "x64": ("win64", "TICKLOW_WIN64_EXE", "x64", "64bit"),
-           "arm64": ("winarm64", "TICKLOW_WINARM64_EXE", "arm64", "arm64")}
+WINDOWS = {arch: (preset, f"TICKLOW_{preset.upper()}_EXE", winget, scoop)
+           for preset, arch, winget, scoop, _ in facts.windows_builds()}
 # What the README's commands for a security review must show of each
 # ticklow.exe, beside its four imports, DYNAMIC_BASE and NX_COMPAT.
 INSPECTED = {"x86": ["NO_SEH", "IMAGE_DLL_CHARACTERISTICS_EX_CET_COMPAT"],
@@ -162,16 +164,10 @@ def check_notepad_text(text, arch):
     expect(not build or batch[0] < build[0], f"the {arch} README.txt talks of building first")
 
 
-def addresses():
-    """The home page, download folder and bug address of cmake/addresses.txt."""
-    with open("cmake/addresses.txt", encoding="utf-8") as file:
-        return dict(line.split() for line in file if line.strip() and not line.startswith("#"))
-
-
 def check_addresses(work):
     """The .deb names the addresses of the project's one list of them, as the
     docs do (check_facts.py)."""
-    where = addresses()
+    where = facts.addresses()
     default = where["download"].replace("VERSION", VERSION)
     fields = run("dpkg-deb", "-f", os.path.join(work, f"ticklow_{VERSION}_amd64.deb"),
                  "Homepage", "Maintainer").stdout.decode()
@@ -227,7 +223,7 @@ def check_zip(work, arch):
 def check_packages(work):
     """scripts/dist with no options, as the hosted workflow's untagged builds
     run it, and with a download folder of its own, as its tagged builds do."""
-    given = "https://downloads.example.net/ticklow/1.0"
+    given = f"https://downloads.example.net/ticklow/{VERSION}"
     other = os.path.join(work, "given")
     work = os.path.join(work, "default")
     for out, options in [(work, []), (other, ["--url", given])]:
