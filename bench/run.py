@@ -22,6 +22,8 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import facts  # noqa: E402 pylint: disable=wrong-import-position
 LIBC_FREE_CALLS = ["execve", "rt_sigaction", "write", "exit_group"]
 INSTRUCTION_BUDGET = 1000
 
@@ -39,15 +41,9 @@ LINUX = [
 ]
 
 
-def windows_builds():
-    """Each Windows build of the project's list: its tree, its processor and
-    the script that runs its programs under Wine ("-": none)."""
-    with open(os.path.join(ROOT, "cmake/windows-builds.txt"), encoding="utf-8") as file:
-        return [(fields[0], fields[1], fields[4]) for fields in
-                (line.split() for line in file if line.strip() and not line.startswith("#"))]
-
-
-BUILDS = windows_builds()
+# Each Windows build: its tree, its processor and the script that runs its
+# programs under Wine ("-": none).
+BUILDS = [(preset, processor, wine) for preset, processor, _, _, wine in facts.windows_builds()]
 
 
 def wine_programs(tree, processor):
