@@ -1,5 +1,5 @@
 #!/bin/sh
-# Checks what the host tree built, as check_image.cmake checks ticklow.exe:
+# Checks what the host tree built, as check_image.py checks ticklow.exe:
 #   - on Linux x86-64 the tool is built without a C library, unless the tree
 #     asks for the C library (REQUESTED=posix) or runs the sanitizers, whose
 #     runtimes need one: a tree that quietly falls back to the C library fails;
