@@ -9,7 +9,10 @@ set(CMAKE_SYSTEM_PROCESSOR ARM64)
 
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_CXX_COMPILER_TARGET aarch64-w64-windows-gnu)
-set(TICKLOW_LIBSTDCXX_HEADERS /usr/lib/gcc/x86_64-w64-mingw32/12-win32/include/c++)
+# Whichever version Debian has: 12 in Debian 12, 14 in Debian 13.
+file(GLOB libstdcxx_headers /usr/lib/gcc/x86_64-w64-mingw32/*-win32/include/c++)
+list(SORT libstdcxx_headers COMPARE NATURAL)
+list(GET libstdcxx_headers -1 TICKLOW_LIBSTDCXX_HEADERS)
 # Nothing to run a test program with: no test can link before the import
 # library exists, and there is no C runtime to start one.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)

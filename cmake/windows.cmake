@@ -148,7 +148,9 @@ set(compile_resource ${CMAKE_RC_COMPILER})
 set(place_resource "")
 set(resource_script "")
 if(TICKLOW_WINDOWS_ARCH STREQUAL "arm64")
-  find_program(TICKLOW_WINDRES NAMES llvm-windres llvm-windres-14 REQUIRED)
+  # Debian 13 names llvm-windres only in LLVM's own folder and with its version.
+  file(GLOB llvm_folders /usr/lib/llvm-*/bin)
+  find_program(TICKLOW_WINDRES NAMES llvm-windres PATHS ${llvm_folders} REQUIRED)
   set(compile_resource ${TICKLOW_WINDRES} --target=aarch64-w64-mingw32)
   # The tree, then its data, as lld's writable data.
   set(place_resource COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/coff-rename ${resource}

@@ -48,30 +48,31 @@ constexpr std::uint32_t GUARD_SECURITY_COOKIE_UNUSED = 0x800;
 std::uint64_t securityCookie = DEFAULT_SECURITY_COOKIE;
 
 // IMAGE_LOAD_CONFIG_DIRECTORY64 as far as the long-jump table. A count lld
-// gives is an absolute symbol: its address is the number.
+// gives is an absolute symbol: its address is the number. Every field the
+// definition below leaves out is zero.
 struct LoadConfig {
-  std::uint32_t size;
-  std::uint32_t stampVersionsAndGlobalFlags[5];
-  std::uint64_t heapAndAffinityLimits[6];
-  std::uint32_t processHeapFlags;
-  std::uint16_t servicePack, dependentLoadFlags;
-  std::uint64_t editList;
-  void const* securityCookie;
-  void const* exceptionHandlerTable;
-  std::uint64_t exceptionHandlerCount;
-  void const* guardCheck;
-  void const* guardDispatch;
-  void const* guardFunctionTable;
-  void const* guardFunctionCount;
+  std::uint32_t size{};
+  std::uint32_t stampVersionsAndGlobalFlags[5]{};
+  std::uint64_t heapAndAffinityLimits[6]{};
+  std::uint32_t processHeapFlags{};
+  std::uint16_t servicePack{}, dependentLoadFlags{};
+  std::uint64_t editList{};
+  void const* securityCookie{};
+  void const* exceptionHandlerTable{};
+  std::uint64_t exceptionHandlerCount{};
+  void const* guardCheck{};
+  void const* guardDispatch{};
+  void const* guardFunctionTable{};
+  void const* guardFunctionCount{};
   // The 32-bit GuardFlags and the first two 16-bit code-integrity fields,
   // which stay zero: C++ cannot narrow an address to 32 bits in a constant,
   // and __guard_flags, an absolute symbol, lies far below 2^32.
-  void const* guardFlags;
-  std::uint32_t codeIntegrityCatalogOffset, codeIntegrityReserved;
-  void const* guardImportTable;
-  void const* guardImportCount;
-  void const* guardLongJumpTable;
-  void const* guardLongJumpCount;
+  void const* guardFlags{};
+  std::uint32_t codeIntegrityCatalogOffset{}, codeIntegrityReserved{};
+  void const* guardImportTable{};
+  void const* guardImportCount{};
+  void const* guardLongJumpTable{};
+  void const* guardLongJumpCount{};
 };
 static_assert(offsetof(LoadConfig, securityCookie) == 0x58);
 static_assert(offsetof(LoadConfig, guardFlags) == 0x90);
