@@ -39,28 +39,16 @@ build-%:
 # Every tree built and tested, whatever failed before it, so that one failure
 # never hides another; then what each tree ran, why anything was skipped, and
 # which trees failed, and how long each phase took (scripts/timed; the gate
-# gathers them all in $TICKLOW_PHASES and prints them at its end).
+# gathers them all in $TICKLOW_PHASES and prints them at its end). The host
+# tree's tests start the Windows trees' programs: those trees come first.
 test:
 	@[ -n "$$TICKLOW_PHASES" ] || { mkdir -p build && : >build/phases.txt; }; \
 	scripts/timed installs scripts/install-deps || exit 1; \
-	failed=""; \
-	for preset in $(PRESETS); do \
-	  rm -f build/$$preset/junit.xml; \
-	  scripts/timed "build $$preset" $(MAKE) build-$$preset || failed="$$failed $$preset"; \
-	done; \
-	passed=""; \
-	for preset in $(PRESETS); do \
-	  [ -d build/$$preset ] || continue; \
-	  if scripts/timed "tests $$preset" ctest --preset $$preset -j $(JOBS) --output-junit junit.xml; \
-	  then passed="$$passed $$preset"; else failed="$$failed $$preset"; fi; \
-	done; \
-	scripts/mutants --passed $$passed; \
-	scripts/test-summary $(PRESETS) || failed="$$failed loaders"; \
+	status=0; \
+	scripts/test-trees $(WINDOWS_PRESETS) host -- $(filter-out $(WINDOWS_PRESETS) host,$(PRESETS)) || \
+	  status=$$?; \
 	[ -n "$$TICKLOW_PHASES" ] || { echo "make test: phases:"; sed 's/^/    /' build/phases.txt; }; \
-	if [ -n "$$failed" ]; then \
-	  echo "make test: failed:$$(printf ' %s\n' $$failed | awk '!seen[$$0]++' | tr -d '\n')"; \
-	  exit 1; \
-	fi
+	exit $$status
 
 # Plants each fault kept in tests/mutants in a scratch copy of the tree and
 # checks that a test catches it; ends on "N killed, M survived".

@@ -282,16 +282,20 @@ def kernel_rate():
 
 
 def check_rate(book, env):
-    """The sh rate recipe, within 1 % of the kernel's rate."""
-    ran = subprocess.run(["sh", "-c", "\n".join(book["rate"])], env=env, capture_output=True,
-                         text=True, check=False)
-    found = re.fullmatch(r"(\d+) kHz\n", ran.stdout)
-    kernel = kernel_rate()
-    if not found or ran.returncode or ran.stderr or kernel is None:
-        return [f"the rate recipe gave {ran}; the kernel's rate is {kernel} kHz"]
-    if abs(int(found[1]) - kernel) > kernel / 100:
-        return [f"the rate recipe gave {found[1]} kHz, the kernel {kernel:.0f} kHz"]
-    print(f"the rate recipe: {found[1]} kHz; the kernel: {kernel:.0f} kHz")
+    """The sh rate recipe, within 1 % of the kernel's rate: the middle of
+    three runs, as a user on a busy machine would measure."""
+    rates = []
+    for _ in range(3):
+        ran = subprocess.run(["sh", "-c", "\n".join(book["rate"])], env=env, capture_output=True,
+                             text=True, check=False)
+        found = re.fullmatch(r"(\d+) kHz\n", ran.stdout)
+        if not found or ran.returncode or ran.stderr:
+            return [f"the rate recipe gave {ran}"]
+        rates.append(int(found[1]))
+    kernel, rate = kernel_rate(), sorted(rates)[1]
+    if kernel is None or abs(rate - kernel) > kernel / 100:
+        return [f"the rate recipe gave {rates} kHz, the kernel {kernel} kHz"]
+    print(f"the rate recipe: {rates} kHz; the kernel: {kernel:.0f} kHz")
     return []
 
 
