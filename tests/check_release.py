@@ -4,8 +4,9 @@
     check_release.py install       cmake --install: the files, the manual page
     check_release.py packages      scripts/dist: the three zips, the tarball, the .deb,
                                    the winget and Scoop manifests, the sums
-    check_release.py reproducible  make dist in two clean clones gives the same bytes
-                                   (two copies of the tree with TICKLOW_REPRODUCE_TREE)
+    check_release.py reproducible  make dist in a clean clone, as another user in another
+                                   time zone, gives this tree's bytes (a copy of the tree
+                                   with TICKLOW_REPRODUCE_TREE)
     check_release.py signing E2E   each signed ticklow.exe verifies, differs only where a
                                    signature must, and passes E2E's Windows cases
 
@@ -279,55 +280,53 @@ def source_copy(clone):
     shutil.copytree(ROOT, clone, symlinks=True, ignore=skipped)
 
 
-# Who builds the second clone: where the check runs as root, nobody, whose
-# files a .deb must not take on; and in a time zone 12 h 45 min from UTC,
-# given as a POSIX rule, which needs no time zone database.
+# Who builds the clone: where the check runs as root, nobody, whose files a
+# .deb must not take on; and in a time zone 12 h 45 min from UTC, given as a
+# POSIX rule, which needs no time zone database.
 OTHER_USER, OTHER_ZONE = 65534, "XST-12:45"
 
 
 def check_reproducible(work):
-    """make dist in two clean clones of the last commit, at different depths
-    and names, the first as this user in UTC, the second as another user
-    (where this one is root) in another time zone, must give the same bytes;
-    or in two copies of the tree, where TICKLOW_REPRODUCE_TREE is set. Both
-    configure no tests: the release needs none, and they would start Wine."""
-    outputs = []
+    """The release of this tree, as this user in UTC, and make dist in a clean
+    clone of the last commit at another path, as another user (where this
+    one is root) in another time zone, must be the same bytes; or in a copy
+    of the tree, where TICKLOW_REPRODUCE_TREE is set. The clone configures
+    no tests: the release needs none, and they would start Wine; this tree
+    has them, and so shows that they change no byte."""
     env = dict(os.environ, CCACHE_DISABLE="1", TZ="UTC")
     if os.environ.get("TICKLOW_REPRODUCE_TREE"):
         # A copy has no history to take the release's time from.
         stamp = run("git", "-C", ROOT, "log", "-1", "--format=%ct").stdout.strip()
         env.setdefault("SOURCE_DATE_EPOCH", stamp.decode() or "0")
-    other = os.geteuid() == 0
-    builders = [("one/ticklow", [], env),
-                ("two/somewhere/else/ticklow-copy",
-                 ["setpriv", f"--reuid={OTHER_USER}", f"--regid={OTHER_USER}", "--clear-groups"]
-                 if other else [], dict(env, TZ=OTHER_ZONE, HOME=os.path.join(work, "home")))]
-    os.chmod(work, 0o755)
-    for where, as_user, builder_env in builders:
-        clone = os.path.join(work, where)
-        if os.environ.get("TICKLOW_REPRODUCE_TREE"):
-            source_copy(clone)
-        else:
-            expect(run("git", "clone", "-q", ROOT, clone).returncode == 0, "git clone failed")
-        if as_user:
-            os.makedirs(builder_env["HOME"])
-            for path in [builder_env["HOME"], clone, *[
-                    os.path.join(folder, name)
-                    for folder, folders, files in os.walk(clone) for name in folders + files]]:
-                os.lchown(path, OTHER_USER, OTHER_USER)
-        # Each compiles for itself: objects from a cache would hide anything
-        # a path changes.
-        made = run(*as_user, "make", "-C", clone, "dist", "DIST_CONFIGURE=-DTICKLOW_BUILD_TESTS=OFF",
-                   stdin=subprocess.DEVNULL, env=builder_env)
-        expect(made.returncode == 0, f"make dist in {clone} failed:\n{made.stderr.decode()}")
-        dist = os.path.join(clone, "dist")
-        outputs.append({name: hashlib.sha256(read(os.path.join(dist, name))).hexdigest()
-                        for name in sorted(os.listdir(dist))})
-    expect(sorted(outputs[0]) == sorted(RELEASE), f"make dist wrote {list(outputs[0])}")
-    who = f"uid {OTHER_USER}" if other else "this user"
+    here = os.path.join(work, "here")
+    made = run("scripts/dist", "--out", here, env=env)
+    expect(made.returncode == 0, f"scripts/dist failed:\n{made.stderr.decode()}")
+    clone = os.path.join(work, "two/somewhere/else/ticklow-copy")
+    if os.environ.get("TICKLOW_REPRODUCE_TREE"):
+        source_copy(clone)
+    else:
+        expect(run("git", "clone", "-q", ROOT, clone).returncode == 0, "git clone failed")
+    as_user = []
+    env = dict(env, TZ=OTHER_ZONE, HOME=os.path.join(work, "home"))
+    if os.geteuid() == 0:
+        as_user = ["setpriv", f"--reuid={OTHER_USER}", f"--regid={OTHER_USER}", "--clear-groups"]
+        os.chmod(work, 0o755)
+        os.makedirs(env["HOME"])
+        for path in [env["HOME"], clone, *[os.path.join(folder, name) for folder, folders, files
+                                           in os.walk(clone) for name in folders + files]]:
+            os.lchown(path, OTHER_USER, OTHER_USER)
+    # It compiles for itself: objects from a cache would hide anything a path
+    # changes.
+    made = run(*as_user, "make", "-C", clone, "dist", "DIST_CONFIGURE=-DTICKLOW_BUILD_TESTS=OFF",
+               stdin=subprocess.DEVNULL, env=env)
+    expect(made.returncode == 0, f"make dist in {clone} failed:\n{made.stderr.decode()}")
+    outputs = [{name: hashlib.sha256(read(os.path.join(dist, name))).hexdigest()
+                for name in sorted(os.listdir(dist))} for dist in [here, os.path.join(clone, "dist")]]
+    expect(sorted(outputs[0]) == sorted(RELEASE), f"scripts/dist wrote {list(outputs[0])}")
+    who = f"uid {OTHER_USER}" if as_user else "this user"
     differ = [name for name in outputs[0] if outputs[0][name] != outputs[1].get(name)]
-    expect(not differ, f"built as {who} in {OTHER_ZONE}, these differ from the build in UTC: "
-           f"{differ}")
+    expect(not differ, f"built as {who} in {OTHER_ZONE}, these differ from this tree's release in "
+           f"UTC: {differ}")
     print("\n".join(f"{digest}  {name}" for name, digest in outputs[0].items()))
 
 
