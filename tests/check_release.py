@@ -247,8 +247,7 @@ def check_packages(work):
     lintian = run("lintian", "--fail-on", "error", deb)
     expect(lintian.returncode == 0, f"lintian:\n{lintian.stdout.decode()}")
     # Our own strict check, then each hash line the README gives users.
-    readme = read(os.path.join(ROOT, "README.md")).decode()
-    users = re.findall(r"`(sha\w*sum [^`<]*)`", readme)
+    users = re.findall(r"`(sha\w*sum [^`<]*)`", read("README.md").decode())
     expect(users, "README.md gives no line that checks SHA256SUMS")
     for command in ["sha256sum --check --strict SHA256SUMS"] + users:
         sums = run(*command.split(), cwd=work)
